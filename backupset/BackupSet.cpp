@@ -1,0 +1,159 @@
+#include "backupset/BackupSet.h"
+
+#include "base/ULVConfig.h"
+
+using terbin::TBString;
+
+BackupSet::BackupSet() {
+    synchronize();
+    initstats();
+}
+
+BackupSet::BackupSet(const BackupSet& other) : TBLockableObject() {
+    synchronize();
+    *this = other;
+}
+
+BackupSet::~BackupSet() = default;
+
+BackupSet& BackupSet::operator=(const BackupSet& other) {
+    if (this == &other) return *this;
+    lock(-1);
+    backupName = other.backupName;
+    targetFolder = other.targetFolder;
+    sourceFolders = other.sourceFolders;
+    includeFiles = other.includeFiles;
+    excludeFiles = other.excludeFiles;
+    excludeFolders = other.excludeFolders;
+    backupType = other.backupType;
+    backupFolderCount = other.backupFolderCount;
+    backupFullPath = other.backupFullPath;
+    backupAddComputerFolder = other.backupAddComputerFolder;
+    backupAddBackupSetFolder = other.backupAddBackupSetFolder;
+    backupFollowSymLinks = other.backupFollowSymLinks;
+    backupCreateLog = other.backupCreateLog;
+    backupExcludeFromStartAll = other.backupExcludeFromStartAll;
+    preBackupEnabled = other.preBackupEnabled;
+    preBackupWaitForCompletion = other.preBackupWaitForCompletion;
+    preBackupIgnoreStatus = other.preBackupIgnoreStatus;
+    preBackupTimeout = other.preBackupTimeout;
+    preBackupTimeoutMS = other.preBackupTimeoutMS;
+    preBackupProgram = other.preBackupProgram;
+    preBackupArgs = other.preBackupArgs;
+    postBackupEnabled = other.postBackupEnabled;
+    postBackupWaitForCompletion = other.postBackupWaitForCompletion;
+    postBackupIgnoreStatus = other.postBackupIgnoreStatus;
+    postBackupTimeout = other.postBackupTimeout;
+    postBackupTimeoutMS = other.postBackupTimeoutMS;
+    postBackupProgram = other.postBackupProgram;
+    postBackupArgs = other.postBackupArgs;
+    modified = other.modified.load();
+    registryKeyName = other.registryKeyName;
+    foldersScanned = other.foldersScanned.load();
+    foldersSkipped = other.foldersSkipped.load();
+    filesCopied = other.filesCopied.load();
+    filesSkipped = other.filesSkipped.load();
+    filesUnchanged = other.filesUnchanged.load();
+    bytesCopied = other.bytesCopied.load();
+    failedFiles = other.failedFiles;
+    failedFolders = other.failedFolders;
+    status = other.status.load();
+    unlock();
+    return *this;
+}
+
+TBString BackupSet::backupTypeName(int32_t type) {
+    switch (type) {
+        case DateSubfolder:
+            return L"Date SubFolder";
+        case DateTimeSubfolder:
+            return L"Date-Time SubFolder";
+        default:
+            return L"No subfolder";
+    }
+}
+
+TBString BackupSet::statusString(int32_t value) {
+    switch (value) {
+        case Ready:
+            return L"Ready";
+        case NotStarted:
+            return L"Not Started";
+        case Running:
+            return L"Running";
+        case Complete:
+            return L"Complete";
+        case Failed:
+            return L"Failed";
+        case Cancelled:
+            return L"Cancelled";
+        case RunningPreScript:
+            return L"Running pre-backup script";
+        case RunningPostScript:
+            return L"Running post-backup script";
+        default:
+            return L"Unknown";
+    }
+}
+
+TBString BackupSet::backupTypeName() const { return backupTypeName(backupType); }
+
+TBString BackupSet::getStatusString() const { return statusString(status); }
+
+void BackupSet::initstats() {
+    foldersScanned = 0;
+    foldersSkipped = 0;
+    filesCopied = 0;
+    filesSkipped = 0;
+    filesUnchanged = 0;
+    bytesCopied = 0;
+    // The user interface reads the lists under the lock while a new run
+    // starts, so emptying them takes it too (briefly; nothing is awaited).
+    lock(-1);
+    failedFiles.clear();
+    failedFolders.clear();
+    unlock();
+    status = Ready;
+    waitingForDiskSpace = false;
+}
+
+void BackupSet::getState(BackupSetState& out) {
+    lock(-1);
+    out = state;
+    unlock();
+}
+
+void BackupSet::setState(int32_t activity, const TBString& text1, const TBString& text2,
+                         int64_t number1, int64_t number2) {
+    lock(-1);
+    state.activity = activity;
+    if (activity == ScanningFolder || activity == RemovingFolder) {
+        state.message = text1;
+    } else if (activity == CopyingFolder || activity == CopyingFile || activity == RemovingFile) {
+        state.sourcePath = text1;
+        state.targetPath = text2;
+        state.fileBytesCopied = number1;
+        state.fileSize = number2;
+    }
+    unlock();
+}
+
+void BackupSet::setCopyProgress(int64_t bytes) {
+    lock(-1);
+    state.fileBytesCopied = bytes;
+    unlock();
+}
+
+void BackupSet::addFailedFile(const TBString& path) {
+    lock(-1);
+    failedFiles.add(path);
+    unlock();
+}
+
+void BackupSet::addFailedFolder(const TBString& path) {
+    lock(-1);
+    failedFolders.add(path);
+    unlock();
+}
+
+void BackupSet::setTargetFolder(const TBString& path) { targetFolder = theAppConfig.fix(path); }

@@ -1,0 +1,98 @@
+// One complete backup of one BackupSet, run once on a worker thread of the
+// application's pool, which owns the job and destroys it afterwards. The job
+// points to its set without owning it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "backupset/BackupSet.h"
+#include "foundation/TBList.h"
+#include "foundation/TBLog.h"
+#include "foundation/TBThreadPool.h"
+#include "foundation/TBFileInfo.h"
+
+class BackupJob : public terbin::TBJob {
+public:
+    static constexpr int32_t CopyBufferSize = 65536;
+
+    explicit BackupJob(BackupSet* set);
+    ~BackupJob() override;
+    BackupJob(const BackupJob&) = delete;
+    BackupJob& operator=(const BackupJob&) = delete;
+
+    // Performs the whole backup of the set; the outcome is the set's status.
+    // Always returns 0.
+    uint32_t run() override;
+
+    // True while the application's runAllowed is set and the set's
+    // stopRequested is not. Read afresh at every call.
+    bool runnable() const;
+    // Writes `message` to the log at error level, unformatted.
+    void error(const terbin::TBString& message);
+
+    // Copies one source folder tree into `target`, incrementally: only files
+    // that are new or differ in size or modification time are copied; nothing
+    // that exists only in the target is touched. Returns the result of the
+    // last file or subfolder copy made (0 if none), or the result of creating
+    // the target folder when that failed.
+    uint32_t copyFolder(const terbin::TBString& source, const terbin::TBString& target);
+    // Lists `folder` into `folders` and `files` (both emptied first). With
+    // `filter` on, excluded files and folders and unfollowed folder links are
+    // skipped and counted.
+    void scanFolder(const terbin::TBString& folder, terbin::TBList<terbin::TBFileInfo>& folders,
+                    terbin::TBList<terbin::TBFileInfo>& files, bool filter);
+    // Copies one file through the job's buffer. Returns 0 when copied or when
+    // the job was stopped meanwhile, else errno of the failed open, read or
+    // write. A failure appends the source to the set's failedFiles.
+    uint32_t copyFile(const terbin::TBString& source, const terbin::TBString& target);
+    // 365 (0555) for a read-only file, else 511 (0777): a mode for _chmod.
+    static int32_t filemode(const terbin::TBString& path);
+    static int32_t filemode(const terbin::TBFileInfo& info);
+
+    BackupSet* backupSet;
+    terbin::TBLog log;
+    std::unique_ptr<unsigned char[]> copyBuffer;
+    int32_t copyBufferSize;
+
+    // Appends to `result` the existing folders that the path pattern names;
+    // "*", "?" and "[...]" may appear in any component. A pattern without
+    // wildcards is appended when it is an existing folder.
+    void expandWildcards(const terbin::TBString& pattern, terbin::TBStringArray& result);
+    // Starts `program` (quoted) with `args`; with `wait` non-zero waits up to
+    // `timeoutMs` (all bits set: no limit). 0 on success; else the start
+    // error, the wait's error, or (unless `ignoreStatus`) the exit code.
+    uint32_t executeScript(const terbin::TBString& program, const terbin::TBString& args,
+                           int32_t wait, uint64_t timeoutMs, int32_t ignoreStatus);
+    // Removes `folder` (with everything in it when `recurse`), honouring pause
+    // and stop. 0, or the error of the folder's own removal, or the first
+    // error met inside when the folder itself went.
+    uint32_t removeFolder(const terbin::TBString& folder, bool recurse);
+
+private:
+    struct FolderId {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+    };
+
+    // Waits while the set is paused; false when the job may no longer run.
+    bool waitAndCheck() const;
+    // The folder this run writes into, met while walking a source that holds it.
+    bool isOwnTarget(const terbin::TBFileInfo& folder) const;
+    // Keeps the folders on the current copy path; false when `folder` is one
+    // of them already (a link back to an ancestor).
+    bool enterFolder(const terbin::TBFileInfo& folder);
+    void leaveFolder();
+    // Copies one expanded source folder into `destination`.
+    void copySource(const terbin::TBString& source, const terbin::TBString& destination);
+    terbin::TBString destinationFor(const terbin::TBString& source,
+                                    const terbin::TBString& finalTarget) const;
+    void pruneBackupFolders(const terbin::TBString& topLevelTarget,
+                            const terbin::TBString& finalTarget, int32_t keep);
+    uint32_t runScript(bool pre);
+    void logSummary();
+
+    std::vector<FolderId> ownTargets_;
+    std::vector<FolderId> folderPath_;
+};

@@ -1,0 +1,153 @@
+#include "foundation/TBFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "foundation/SystemInterface.h"
+#include "foundation/TBResult.h"
+
+namespace terbin {
+
+uint32_t TBFile::fail(int error) {
+    errno = error;
+    lastError_ = tb_result_fromErrno(error);
+    tb_status_setLastError(lastError_);
+    return lastError_;
+}
+
+uint32_t TBFile::open(const TBString& path, int mode) {
+    close();
+    SystemInterface& sys = tb_system();
+    const std::string bytes = path.narrow();
+    position_ = 0;
+    if (mode == ReadMode) {
+        // O_NONBLOCK: a FIFO put in place of a file must not hang the backup.
+        // O_NOATIME: reading for a backup should not count as use of the file.
+        int fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK | O_NOATIME, 0);
+        if (fd < 0 && errno == EPERM) fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK, 0);
+        if (fd < 0) return fail(errno);
+        struct stat st{};
+        if (sys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            sys.close(fd);
+            return fail(error);
+        }
+        fd_ = fd;
+        lastError_ = 0;
+        return 0;
+    }
+    if (mode != WriteMode) return fail(EINVAL);
+    const int fd = sys.open(bytes.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) return fail(errno == ELOOP ? EACCES : errno);
+    struct stat st{};
+    if (sys.fstat(fd, &st) != 0) {
+        const int error = errno;
+        sys.close(fd);
+        return fail(error);
+    }
+    // The owner-write bit plays the part of a read-only attribute, which
+    // protects a file even from an administrator.
+    if (!S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR) == 0) {
+        sys.close(fd);
+        return fail(EACCES);
+    }
+    if (st.st_size > 0 && sys.ftruncate(fd, 0) != 0) {
+        const int error = errno;
+        sys.close(fd);
+        return fail(error);
+    }
+    fd_ = fd;
+    lastError_ = 0;
+    return 0;
+}
+
+uint32_t TBFile::read(void* buffer, int64_t size, int64_t& count) {
+    count = 0;
+    if (fd_ < 0) return fail(EBADF);
+    SystemInterface& sys = tb_system();
+    auto* out = static_cast<char*>(buffer);
+    // A short read is taken as the end of the file by callers, so keep reading
+    // until the buffer is full or the file really ends.
+    while (count < size) {
+        const ssize_t n = sys.read(fd_, out + count, static_cast<size_t>(size - count));
+        if (n < 0) {
+            if (errno == EAGAIN) continue;
+            return fail(errno);
+        }
+        if (n == 0) break;
+        count += n;
+    }
+    return 0;
+}
+
+uint32_t TBFile::write(const void* buffer, int64_t count, int64_t& written) {
+    written = 0;
+    if (fd_ < 0) return fail(EBADF);
+    SystemInterface& sys = tb_system();
+    const auto* in = static_cast<const char*>(buffer);
+    while (written < count) {
+        const ssize_t n = sys.write(fd_, in + written, static_cast<size_t>(count - written));
+        if (n < 0) {
+            const int error = errno;
+            if (written > 0) {
+                // Undo the partial write so that a retry of the same bytes
+                // (after a full disk, say) cannot duplicate them.
+                sys.ftruncate(fd_, position_);
+                sys.lseek(fd_, position_, SEEK_SET);
+                written = 0;
+            }
+            return fail(error);
+        }
+        if (n == 0) {
+            errno = EIO;
+            break;
+        }
+        written += n;
+    }
+    position_ += written;
+    lastError_ = 0;
+    return 0;
+}
+
+uint32_t TBFile::getInfo(TBFileInfo& info) const {
+    if (fd_ < 0) return TB_INVALID_PARAMETER;
+    return info.query(fd_, "", TBString()) ? 0 : tb_status_getLastError();
+}
+
+uint32_t TBFile::setTimes(const TBTime& accessed, const TBTime& modified) {
+    const struct timespec times[2] = {accessed.toTimespec(), modified.toTimespec()};
+    if (tb_system().futimens(fd_, times) != 0) return fail(errno);
+    return 0;
+}
+
+uint32_t TBFile::setOwnerAndMode(mode_t mode, uid_t owner, gid_t group) {
+    SystemInterface& sys = tb_system();
+    mode &= 07777;
+    struct stat st{};
+    const bool ownerKept = (sys.fchown(fd_, owner, group) == 0) ||
+                           (sys.fstat(fd_, &st) == 0 && st.st_uid == owner && st.st_gid == group);
+    if (!ownerKept) mode &= 0700;
+    if (sys.fchmod(fd_, mode) != 0) return fail(errno);
+    return 0;
+}
+
+void TBFile::close() {
+    if (fd_ >= 0) {
+        tb_system().close(fd_);
+        fd_ = -1;
+    }
+}
+
+uint32_t TBFile::remove(const TBString& path) {
+    if (tb_system().unlink(path.narrow().c_str()) != 0) {
+        const uint32_t code = tb_result_fromErrno(errno);
+        tb_status_setLastError(code);
+        return code;
+    }
+    return 0;
+}
+
+}  // namespace terbin

@@ -1,0 +1,107 @@
+#include "foundation/TBFileInfo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "foundation/SystemInterface.h"
+#include "foundation/TBFilename.h"
+#include "foundation/TBResult.h"
+
+namespace terbin {
+
+namespace {
+
+constexpr unsigned QueryMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME |
+                               STATX_BTIME | STATX_UID | STATX_GID | STATX_INO;
+
+TBTime fromStatx(const struct statx_timestamp& t) {
+    return TBTime(t.tv_sec, static_cast<int32_t>(t.tv_nsec));
+}
+
+}  // namespace
+
+TBFileInfo::TBFileInfo(const TBString& path) {
+    name_ = TBFilename::basename(path);
+    fill(AT_FDCWD, path.narrow().c_str());
+}
+
+bool TBFileInfo::query(int dirfd, const char* name, const TBString& wideName) {
+    name_ = wideName;
+    return fill(dirfd, name);
+}
+
+bool TBFileInfo::fill(int dirfd, const char* path) {
+    kind_ = Kind::Other;
+    symlink_ = false;
+    exists_ = false;
+    struct statx sx{};
+    SystemInterface& sys = tb_system();
+    const int emptyPath = path[0] == '\0' ? AT_EMPTY_PATH : 0;
+    if (sys.statx(dirfd, path, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | emptyPath, QueryMask,
+                  &sx) != 0) {
+        tb_status_setLastError(tb_result_fromErrno(errno));
+        return false;
+    }
+    exists_ = true;
+    if (S_ISLNK(sx.stx_mode)) {
+        symlink_ = true;
+        // A link counts as what it points to; a dangling one is neither.
+        struct statx target{};
+        if (sys.statx(dirfd, path, AT_NO_AUTOMOUNT, QueryMask, &target) != 0) return true;
+        sx = target;
+    }
+    if (S_ISREG(sx.stx_mode)) {
+        kind_ = Kind::File;
+    } else if (S_ISDIR(sx.stx_mode)) {
+        kind_ = Kind::Directory;
+    }
+    size_ = static_cast<int64_t>(sx.stx_size);
+    mode_ = sx.stx_mode & 07777;
+    owner_ = sx.stx_uid;
+    group_ = sx.stx_gid;
+    device_ = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+    inode_ = sx.stx_ino;
+    accessed_ = fromStatx(sx.stx_atime);
+    modified_ = fromStatx(sx.stx_mtime);
+    created_ = (sx.stx_mask & STATX_BTIME) ? fromStatx(sx.stx_btime) : modified_;
+    return true;
+}
+
+bool TBFileInfo::isFile(const TBString& path) {
+    struct statx sx{};
+    return tb_system().statx(AT_FDCWD, path.narrow().c_str(), AT_NO_AUTOMOUNT, STATX_TYPE,
+                             &sx) == 0 &&
+           S_ISREG(sx.stx_mode);
+}
+
+bool TBFileInfo::isFolder(const TBString& path) {
+    struct statx sx{};
+    return tb_system().statx(AT_FDCWD, path.narrow().c_str(), AT_NO_AUTOMOUNT, STATX_TYPE,
+                             &sx) == 0 &&
+           S_ISDIR(sx.stx_mode);
+}
+
+uint32_t TBFileInfo::getFileTimes(const TBString& path, TBTime& created, TBTime& accessed,
+                                  TBTime& modified) {
+    TBFileInfo info(path);
+    if (!info.exists_) return tb_status_getLastError();
+    created = info.created_;
+    accessed = info.accessed_;
+    modified = info.modified_;
+    return 0;
+}
+
+uint32_t TBFileInfo::setFileTimes(const TBString& path, const TBTime& /*created*/,
+                                  const TBTime& accessed, const TBTime& modified) {
+    const struct timespec times[2] = {accessed.toTimespec(), modified.toTimespec()};
+    if (tb_system().utimensat(AT_FDCWD, path.narrow().c_str(), times, 0) != 0) {
+        const uint32_t code = tb_result_fromErrno(errno);
+        tb_status_setLastError(code);
+        return code;
+    }
+    return 0;
+}
+
+}  // namespace terbin

@@ -1,0 +1,441 @@
+#include "foundation/TBProcess.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "foundation/TBResult.h"
+
+namespace terbin {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Deadline = std::optional<Clock::time_point>;  // empty: wait for ever
+
+// How long a group sent SIGTERM gets to end before SIGKILL.
+constexpr auto TermGrace = std::chrono::seconds(3);
+// How long SIGKILL may take before the process is left to the background reaper.
+constexpr auto KillGrace = std::chrono::seconds(2);
+// Time-outs beyond this are treated as none, which keeps the deadline
+// arithmetic far from the clock's range.
+constexpr uint64_t LongestTimeoutMs = 100ULL * 366 * 24 * 60 * 60 * 1000;
+
+uint32_t fail(uint32_t code) {
+    tb_status_setLastError(code);
+    return code;
+}
+
+int exitCodeOf(int status) {
+    if (WIFEXITED(status)) {
+        return WEXITSTATUS(status);
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return -1;
+}
+
+Deadline deadlineAfter(uint64_t timeoutMs) {
+    if (timeoutMs == TBProcess::INFINITE_WAIT || timeoutMs > LongestTimeoutMs) {
+        return std::nullopt;
+    }
+    return Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+// Rounded up, so that poll does not wake just before the deadline and spin.
+int msUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT_MAX));
+}
+
+// True once the child has ended. It is left a zombie, so neither its id nor its
+// process group id can be given to another process meanwhile.
+bool hasEnded(pid_t pid) {
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        if (errno != EINTR) {
+            return true;  // reaped behind our back (ECHILD): gone all the same
+        }
+    }
+    return info.si_pid == pid;
+}
+
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+// Waits until the child has ended (without reaping it) or the deadline passes.
+bool waitForEnd(pid_t pid, Deadline deadline) {
+    const int pidfd = openPidfd(pid);
+    while (pidfd >= 0) {
+        pollfd entry{pidfd, POLLIN, 0};
+        const int ready = poll(&entry, 1, deadline ? msUntil(*deadline) : -1);
+        if ((ready < 0 && errno == EINTR) || (ready == 0 && deadline && Clock::now() < *deadline)) {
+            continue;
+        }
+        close(pidfd);
+        if (ready >= 0) {
+            return ready > 0 || hasEnded(pid);
+        }
+        break;
+    }
+    // Older kernels and some sandboxes refuse pidfds: look at the child every
+    // few milliseconds instead, backing off to keep an idle wait cheap.
+    auto pause = std::chrono::milliseconds(2);
+    while (!hasEnded(pid)) {
+        if (deadline) {
+            const auto left = *deadline - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::min<Clock::duration>(pause, left));
+        } else {
+            std::this_thread::sleep_for(pause);
+        }
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+bool runsInGroup(const char* pid, pid_t pgid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;  // ended while we looked
+    }
+    char text[512];
+    const ssize_t length = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (length <= 0) {
+        return false;
+    }
+    text[length] = '\0';
+    // The command name in parentheses may itself hold blanks and parentheses;
+    // the fields after the last ')' are "state ppid pgrp ...".
+    const char* nameEnd = std::strrchr(text, ')');
+    char state = 0;
+    int parent = 0;
+    int group = 0;
+    if (nameEnd == nullptr || std::sscanf(nameEnd + 1, " %c %d %d", &state, &parent, &group) != 3) {
+        return false;
+    }
+    return group == pgid && state != 'Z' && state != 'X';
+}
+
+// True while a process other than the leader still runs in process group
+// `pgid`. A zombie has ended: whoever inherited it reaps it. Without /proc
+// the answer is true, so the group is then ended by force.
+bool othersRunInGroup(pid_t pgid) {
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return true;
+    }
+    bool found = false;
+    while (!found) {
+        const dirent* entry = readdir(proc);
+        if (entry == nullptr) {
+            break;
+        }
+        char* end = nullptr;
+        const long id = std::strtol(entry->d_name, &end, 10);
+        if (*end == '\0' && id > 0 && id != pgid) {
+            found = runsInGroup(entry->d_name, pgid);
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+void signalGroup(pid_t pgid, int signal) {
+    // The leader cannot leave its own group, but every member may have; then
+    // only the leader itself is left to signal.
+    if (kill(-pgid, signal) != 0) {
+        kill(pgid, signal);
+    }
+}
+
+// Children whose reaper thread could not be started; each later hand-off
+// tries them again. Never destroyed, as a hand-off may happen during exit.
+struct Strays {
+    std::mutex mutex;
+    std::vector<pid_t> pids;
+};
+
+Strays& strays() {
+    static Strays* const instance = new Strays;
+    return *instance;
+}
+
+void reapInBackground(pid_t pid) {
+    Strays& pending = strays();
+    std::lock_guard lock(pending.mutex);
+    std::erase_if(pending.pids, [](pid_t stray) {
+        int status = 0;
+        return waitpid(stray, &status, WNOHANG) != 0;
+    });
+    try {
+        // A thread blocked in waitpid costs nothing while the child runs and
+        // reaps it the moment it ends; it only touches its own copy of the id.
+        std::thread([pid] {
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        pending.pids.push_back(pid);
+    }
+}
+
+class SpawnSettings {
+  public:
+    SpawnSettings() {
+        error_ = posix_spawn_file_actions_init(&actions_);
+        if (error_ != 0) {
+            return;
+        }
+        hasActions_ = true;
+        error_ = posix_spawnattr_init(&attributes_);
+        if (error_ != 0) {
+            return;
+        }
+        hasAttributes_ = true;
+        sigset_t none;
+        sigset_t all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        // A script must be killable even when the engine's thread blocks or
+        // ignores signals, and it must be signalled as a group of its own.
+        const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        for (const int step :
+             {posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
+              posix_spawnattr_setflags(&attributes_, flags),
+              posix_spawnattr_setpgroup(&attributes_, 0),
+              posix_spawnattr_setsigmask(&attributes_, &none),
+              posix_spawnattr_setsigdefault(&attributes_, &all)}) {
+            if (error_ == 0) {
+                error_ = step;
+            }
+        }
+    }
+    ~SpawnSettings() {
+        if (hasAttributes_) {
+            posix_spawnattr_destroy(&attributes_);
+        }
+        if (hasActions_) {
+            posix_spawn_file_actions_destroy(&actions_);
+        }
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    // 0 and the child's id in `pid`, or the errno of the failure.
+    int spawn(pid_t& pid, char* const argv[]) const {
+        if (error_ != 0) {
+            return error_;
+        }
+        return posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv, environ);
+    }
+
+  private:
+    posix_spawn_file_actions_t actions_{};
+    posix_spawnattr_t attributes_{};
+    bool hasActions_ = false;
+    bool hasAttributes_ = false;
+    int error_ = 0;
+};
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+bool escapableInDoubleQuotes(char c) {
+    return c == '"' || c == '\\' || c == '$' || c == '`' || c == '\n';
+}
+
+}  // namespace
+
+TBProcess::TBProcess() = default;
+
+TBProcess::~TBProcess() {
+    if (state_ == State::Running) {
+        reapInBackground(pid_);
+    }
+}
+
+bool TBProcess::splitCommandLine(const TBString& commandLine, std::vector<std::string>& words) {
+    const std::string text = commandLine.narrow();
+    const size_t size = text.size();
+    words.clear();
+    std::string word;
+    bool inWord = false;  // distinguishes an empty word ("") from no word
+    for (size_t i = 0; i < size; ++i) {
+        const char c = text[i];
+        if (isBlank(c)) {
+            if (inWord) {
+                words.push_back(std::move(word));
+                word.clear();
+                inWord = false;
+            }
+        } else if (c == '\\') {
+            if (i + 1 == size) {
+                word += c;  // a trailing backslash stands for itself
+                inWord = true;
+            } else if (text[++i] != '\n') {
+                word += text[i];
+                inWord = true;
+            }
+        } else if (c == '\'') {
+            const size_t close = text.find('\'', i + 1);
+            if (close == std::string::npos) {
+                return false;
+            }
+            word.append(text, i + 1, close - i - 1);
+            i = close;
+            inWord = true;
+        } else if (c == '"') {
+            inWord = true;
+            for (++i; i < size && text[i] != '"'; ++i) {
+                if (text[i] == '\\' && i + 1 < size && escapableInDoubleQuotes(text[i + 1])) {
+                    ++i;
+                    if (text[i] == '\n') {
+                        continue;
+                    }
+                }
+                word += text[i];
+            }
+            if (i == size) {
+                return false;
+            }
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(std::move(word));
+    }
+    return true;
+}
+
+uint32_t TBProcess::create(const TBString& commandLine) {
+    if (state_ == State::Running) {
+        return fail(TB_INVALID_PARAMETER);
+    }
+    std::vector<std::string> words;
+    if (!splitCommandLine(commandLine, words) || words.empty() || words.front().empty()) {
+        return fail(TB_INVALID_PARAMETER);
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        // An embedded NUL would silently cut the word short on its way to the program.
+        if (word.find('\0') != std::string::npos) {
+            return fail(TB_INVALID_PARAMETER);
+        }
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int error = SpawnSettings().spawn(pid, argv.data());
+    if (error != 0) {
+        return fail(tb_result_fromErrno(error));
+    }
+    state_ = State::Running;
+    pid_ = pid;
+    exitCode_ = -1;
+    endResult_ = TB_OK;
+    return TB_OK;
+}
+
+uint32_t TBProcess::waitUntilStopped(uint64_t timeoutMs) {
+    if (state_ == State::Ended) {
+        return endResult_;
+    }
+    if (state_ != State::Running) {
+        return fail(TB_INVALID_PARAMETER);
+    }
+    if (waitForEnd(pid_, deadlineAfter(timeoutMs))) {
+        endResult_ = reap();
+        return endResult_ == TB_OK ? TB_OK : fail(endResult_);
+    }
+    terminateGroup();
+    endResult_ = TB_TIMEOUT;
+    return fail(TB_TIMEOUT);
+}
+
+uint32_t TBProcess::detach() {
+    if (state_ != State::Running) {
+        return fail(TB_INVALID_PARAMETER);
+    }
+    reapInBackground(pid_);
+    state_ = State::Detached;
+    return TB_OK;
+}
+
+uint32_t TBProcess::reap() {
+    int status = 0;
+    pid_t reaped = -1;
+    do {
+        reaped = waitpid(pid_, &status, 0);
+    } while (reaped < 0 && errno == EINTR);
+    state_ = State::Ended;
+    if (reaped != pid_) {
+        return tb_result_fromErrno(errno);
+    }
+    exitCode_ = exitCodeOf(status);
+    return TB_OK;
+}
+
+void TBProcess::terminateGroup() {
+    // The leader is reaped only after the group has been dealt with: as long
+    // as it is a zombie the group id cannot be reused, so no signal here can
+    // reach a stranger's group.
+    signalGroup(pid_, SIGTERM);
+    const Clock::time_point graceEnd = Clock::now() + TermGrace;
+    bool groupEnded = false;
+    if (waitForEnd(pid_, graceEnd)) {
+        // Children of the script may still be cleaning up after SIGTERM.
+        groupEnded = !othersRunInGroup(pid_);
+        while (!groupEnded && Clock::now() < graceEnd) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            groupEnded = !othersRunInGroup(pid_);
+        }
+    }
+    if (!groupEnded) {
+        signalGroup(pid_, SIGKILL);
+    }
+    if (waitForEnd(pid_, Clock::now() + KillGrace)) {
+        reap();
+    } else {
+        // Stuck in the kernel (a hung network mount, say): SIGKILL takes
+        // effect when it returns, and the reaper collects it then.
+        reapInBackground(pid_);
+        state_ = State::Ended;
+    }
+}
+
+}  // namespace terbin

@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "backupset/BackupSet.h"
+#include "support/TempDir.h"
+
+using terbin::TBString;
+
+namespace {
+
+class FileExclusion : public ::testing::Test {
+protected:
+    BackupSet set;
+};
+
+TEST_F(FileExclusion, WildcardsMatchWholeNamesIgnoringCase) {
+    for (const wchar_t* pattern : {L"*.tmp", L"thumbs.db", L"ntuser.dat*", L"a?c", L"c++.txt"}) {
+        set.excludeFile(pattern);
+    }
+    for (const wchar_t* name : {L"a.tmp", L"A.TMP", L"Thumbs.db", L"NTUSER.DAT", L"ntuser.dat.LOG1",
+                                L"abc", L"a\nc", L"C++.TXT"}) {
+        EXPECT_TRUE(set.isFileExcluded(name)) << TBString(name).narrow();
+    }
+    for (const wchar_t* name :
+         {L"a.tmpx", L"atmp", L"thumbsXdb", L"ntuser.da", L"ac", L"abbc", L"cc.txt", L"a.tmp\n"}) {
+        EXPECT_FALSE(set.isFileExcluded(name)) << TBString(name).narrow();
+    }
+}
+
+TEST_F(FileExclusion, NonAsciiLettersAndLineBreaksMatch) {
+    set.excludeFile(L"Ärger*.txt");
+    set.excludeFile(L"*straße.doc");
+    EXPECT_TRUE(set.isFileExcluded(L"ärger 2024.TXT"));
+    EXPECT_TRUE(set.isFileExcluded(L"ÄRGER\nzwei.txt"));
+    EXPECT_TRUE(set.isFileExcluded(L"HAUPTSTRASSE.DOC"));
+    EXPECT_FALSE(set.isFileExcluded(L"Arger.txt"));
+}
+
+TEST_F(FileExclusion, ClassesMatchOneCharacterAndInvalidPatternsNothing) {
+    set.excludeFile(L"file[0-9].log");
+    set.excludeFile(L"[abc");
+    EXPECT_TRUE(set.isFileExcluded(L"FILE7.LOG"));
+    EXPECT_FALSE(set.isFileExcluded(L"file10.log"));
+    EXPECT_FALSE(set.isFileExcluded(L"[abc"));
+    set.includeFiles.add(L"(x");
+    EXPECT_TRUE(set.isFileExcluded(L"(x")) << "an include that never matches excludes all";
+}
+
+TEST_F(FileExclusion, EveryIncludePatternMustMatchBeforeExcludesApply) {
+    set.includeFiles.add(L"*.doc");
+    set.excludeFile(L"~*");
+    EXPECT_FALSE(set.isFileExcluded(L"Report.DOC"));
+    EXPECT_TRUE(set.isFileExcluded(L"~Report.doc"));
+    EXPECT_TRUE(set.isFileExcluded(L"sheet.xls"));
+    set.includeFiles.add(L"*.xls");
+    EXPECT_TRUE(set.isFileExcluded(L"Report.doc"));
+    EXPECT_TRUE(set.isFileExcluded(L"sheet.xls"));
+}
+
+TEST_F(FileExclusion, EditedListsTakeEffectAtOnce) {
+    BackupSet other;
+    set.excludeFile(L"*.tmp");
+    other.excludeFile(L"*.bak");
+    EXPECT_TRUE(set.isFileExcluded(L"a.tmp"));
+    EXPECT_FALSE(other.isFileExcluded(L"a.tmp"));
+    set.excludeFiles[0] = L"*.bak";
+    EXPECT_FALSE(set.isFileExcluded(L"a.tmp"));
+    EXPECT_TRUE(set.isFileExcluded(L"a.bak"));
+}
+
+class FolderExclusion : public ::testing::Test {
+protected:
+    BackupSet set;
+};
+
+TEST_F(FolderExclusion, PlainNameExcludesThatFolderAtAnyDepth) {
+    set.excludeFolder(L"Temp");
+    EXPECT_TRUE(set.isFolderExcluded(L"C:/Users/x/Temp"));
+    EXPECT_TRUE(set.isFolderExcluded(L"C:/TEMP"));
+    for (const wchar_t* path : {L"C:/Temporary", L"C:/MyTemp", L"Temp", L"C:/Temp/sub"}) {
+        EXPECT_FALSE(set.isFolderExcluded(path)) << TBString(path).narrow();
+    }
+}
+
+TEST_F(FolderExclusion, SlashOrBackslashPatternNamesTrailingComponents) {
+    for (const wchar_t* pattern : {L"Users/*/AppData", L"Users\\*\\AppData"}) {
+        set.excludeFolders.clear();
+        set.excludeFolders.add(pattern);
+        EXPECT_TRUE(set.isFolderExcluded(L"C:/Users/joe/AppData"));
+        EXPECT_TRUE(set.isFolderExcluded(L"C:/Users/joe/old/AppData"));
+        EXPECT_FALSE(set.isFolderExcluded(L"C:/Users/joe/AppData/Local"));
+        EXPECT_FALSE(set.isFolderExcluded(L"C:/Users/AppData"));
+    }
+}
+
+TEST_F(FolderExclusion, ParenthesesGroupInsteadOfMatchingThemselves) {
+    set.excludeFolder(L"Program Files (x86)");
+    EXPECT_TRUE(set.isFolderExcluded(L"C:/Program Files x86"));
+    EXPECT_FALSE(set.isFolderExcluded(L"C:/Program Files (x86)"));
+}
+
+TEST_F(FolderExclusion, PatternsAreNormalisedAndMayRepeat) {
+    set.excludeFolder(L"Users\\*\\AppData\\");
+    set.excludeFolder(L"Users\\*\\AppData\\");
+    set.excludeFile(L"logs\\*.tmp");
+    EXPECT_EQ(set.excludeFolders, terbin::TBStringArray({L"Users/*/AppData", L"Users/*/AppData"}));
+    EXPECT_EQ(set.excludeFiles, terbin::TBStringArray({L"logs/*.tmp"}));
+}
+
+class SourceFolderList : public ::testing::Test {
+protected:
+    TBString path(const std::string& relative) const { return TBString::fromBytes(dir / relative); }
+    TempDir dir;
+    BackupSet set;
+};
+
+TEST_F(SourceFolderList, AddsExistingFoldersNormalisedOnceIgnoringCase) {
+    makeDirs(dir / "Docs");
+    set.addSourceFolder(path("Docs//./"), false);
+    set.addSourceFolder(path("DOCS"), true);
+    set.addSourceFolder(path("Docs"), false);
+    EXPECT_EQ(set.sourceFolders, terbin::TBStringArray({path("Docs")}));
+}
+
+TEST_F(SourceFolderList, MissingFolderIsAddedOnlyWhenForced) {
+    set.addSourceFolder(path("gone"), false);
+    EXPECT_TRUE(set.sourceFolders.isEmpty());
+    set.addSourceFolder(L"D:\\Data\\", true);
+    EXPECT_EQ(set.sourceFolders, terbin::TBStringArray({L"D:/Data"}));
+}
+
+TEST_F(SourceFolderList, ContainsComparesCaseInsensitivelyWithoutNormalising) {
+    EXPECT_FALSE(set.containsSourceFolder(L"D:/Data"));
+    set.sourceFolders.add(L"D:/Data");
+    EXPECT_TRUE(set.containsSourceFolder(L"d:/DATA"));
+    EXPECT_FALSE(set.containsSourceFolder(L"D:\\Data"));
+    EXPECT_FALSE(set.containsSourceFolder(L"D:/Data/"));
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include <gmock/gmock.h>
+
+#include "support/FaultySystem.h"
+#include "tests/engine/RunFixture.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+
+namespace {
+
+class HostileTreeTest : public RunFixture {
+protected:
+    void SetUp() override {
+        RunFixture::SetUp();
+        set.backupType = NoSubfolder;
+        set.backupFullPath = 0;
+        set.backupAddComputerFolder = 0;
+    }
+    int countFiles(const std::string& root) {
+        int n = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+            if (e.is_regular_file() && e.path().extension() != ".log") ++n;
+        }
+        return n;
+    }
+};
+
+TEST_F(HostileTreeTest, SpecialEntriesAreIgnoredAndNeverOpened) {
+    writeFile(source + "/real.txt", "real");
+    ASSERT_EQ(mkfifo((source + "/fifo").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("missing", (source + "/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("real.txt", (source + "/alias.txt").c_str()), 0);
+    const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = source + "/sock";
+    std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    run();  // a FIFO that were opened would block here for ever
+    close(sock);
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(target + "/alias.txt"), "real") << "a file link is copied as a file";
+    EXPECT_FALSE(exists(target + "/fifo"));
+    EXPECT_FALSE(exists(target + "/dangling"));
+    EXPECT_FALSE(exists(target + "/sock"));
+    EXPECT_EQ(set.filesCopied, 2);
+}
+
+TEST_F(HostileTreeTest, FolderLinkToAncestorEndsWhenFollowed) {
+    writeFile(source + "/a/file.txt", "x");
+    ASSERT_EQ(symlink("..", (source + "/a/up").c_str()), 0);
+    ASSERT_EQ(symlink((source + "/a").c_str(), (source + "/again").c_str()), 0);
+    set.backupFollowSymLinks = 0;
+    run();
+    EXPECT_EQ(set.foldersSkipped, 2);
+    EXPECT_THAT(log(), Contains(" skipped folder symlink " + source + "/again "));
+    EXPECT_FALSE(exists(target + "/again"));
+
+    set.backupFollowSymLinks = 1;
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(target + "/again/file.txt"), "x") << "a link elsewhere is followed";
+    EXPECT_FALSE(exists(target + "/a/up")) << "but never back into its own ancestors";
+}
+
+TEST_F(HostileTreeTest, OddNamesAreCopiedUnderTheirOwnNames) {
+    const std::string names[] = {std::string("bad-\xff\xfe-utf8"), "line\nbreak",
+                                 std::string(255, 'n'), "back\\slash", "star*?[x]"};
+    for (const auto& name : names) writeFile(source + "/" + name, name);
+    writeFile(source + "/dir\nwith\xff/inner", "inner");
+    run();
+    EXPECT_EQ(set.status, Complete);
+    for (const auto& name : names) EXPECT_EQ(readFile(target + "/" + name), name);
+    EXPECT_EQ(readFile(target + "/dir\nwith\xff/inner"), "inner");
+}
+
+TEST_F(HostileTreeTest, FileVanishingBeforeCopyIsRecordedAndRunGoesOn) {
+    writeFile(source + "/gone.txt", "soon gone");
+    writeFile(source + "/stays.txt", "stays");
+    FaultySystem faults;
+    faults.failOpen("src/gone.txt", ENOENT);
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(source + "/gone.txt"));
+    EXPECT_EQ(readFile(target + "/stays.txt"), "stays");
+    EXPECT_THAT(log(), Contains("    " + source + "/gone.txt"));
+}
+
+TEST_F(HostileTreeTest, PathBeyondTheSystemLimitFailsThatFolderOnly) {
+    writeFile(source + "/top.txt", "top");
+    // Build a chain of folders whose full path passes 4096 bytes, relative to
+    // an open folder so no single call sees the whole path.
+    int fd = open(source.c_str(), O_DIRECTORY);
+    const std::string name(200, 'd');
+    for (int i = 0; i < 25; ++i) {
+        ASSERT_EQ(mkdirat(fd, name.c_str(), 0700), 0);
+        const int next = openat(fd, name.c_str(), O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    close(fd);
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_EQ(readFile(target + "/top.txt"), "top");
+    EXPECT_FALSE(set.failedFolders.isEmpty());
+    // Lift the chain out piece by piece so the temporary folder can go.
+    std::string path = source;
+    for (int i = 0; i < 15; ++i) path += "/" + name;
+    ASSERT_EQ(rename(path.c_str(), (dir / "lifted").c_str()), 0);
+}
+
+class StopAndPauseTest : public HostileTreeTest {
+protected:
+    void SetUp() override {
+        HostileTreeTest::SetUp();
+        for (int i = 0; i < 1500; ++i) {
+            writeFile(source + "/d" + std::to_string(i % 10) + "/f" + std::to_string(i), "x");
+        }
+    }
+};
+
+TEST_F(StopAndPauseTest, StopEndsCancelledAndCopiesNothingAfterwards) {
+    std::thread ui([&] {
+        waitFor([&] { return set.filesCopied >= 200; });
+        set.stopRequested = true;
+    });
+    run();
+    ui.join();
+    EXPECT_EQ(set.status, Cancelled);
+    EXPECT_LT(set.filesCopied, 1500);
+    EXPECT_EQ(countFiles(target), set.filesCopied + static_cast<int>(set.failedFiles.size()));
+    EXPECT_THAT(log(), Contains("backup set Docs ended - Cancelled"));
+}
+
+TEST_F(StopAndPauseTest, PausedRunHoldsAndThenCompletes) {
+    std::atomic<int> heldAt{-1};
+    std::atomic<bool> held{false};
+    std::thread ui([&] {
+        waitFor([&] { return set.filesCopied >= 100; });
+        set.pauseRequested = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        heldAt = set.filesCopied.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        held = set.filesCopied == heldAt;
+        set.pauseRequested = false;
+    });
+    run();
+    ui.join();
+    EXPECT_TRUE(held);
+    EXPECT_LT(heldAt, 1500);
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(set.filesCopied, 1500);
+    EXPECT_EQ(countFiles(target), 1500);
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// A backup set, its source tree and its target in a temporary folder, with
+// the application's run context set as a batch start would set it.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/ULVbase.h"
+#include "engine/BackupJob.h"
+#include "support/LogLines.h"
+#include "support/TempDir.h"
+
+class RunFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        theBaseApp.runAllowed = true;
+        theBaseApp.backupDate = L"20261206";
+        theBaseApp.backupDateTime = L"20261206-101500";
+        theBaseApp.computerFolderName = L"pc";
+        theBaseApp.defaultTargetFolder = terbin::TBString::fromBytes(dir / "default");
+        source = dir / "src";
+        target = dir / "dst";
+        makeDirs(source);
+        set.backupName = L"Docs";
+        set.targetFolder = terbin::TBString::fromBytes(target);
+        set.sourceFolders.add(terbin::TBString::fromBytes(source));
+    }
+    void TearDown() override { theBaseApp.runAllowed = false; }
+
+    void run() {
+        BackupJob job(&set);
+        job.run();
+    }
+    std::vector<std::string> log() { return logMessages(set.logFilePath.narrow()); }
+    std::vector<std::string> strings(const terbin::TBStringArray& list) {
+        std::vector<std::string> out;
+        for (const auto& s : list) out.push_back(s.narrow());
+        return out;
+    }
+    static bool exists(const std::string& path) {
+        struct stat st{};
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+    static struct stat statOf(const std::string& path) {
+        struct stat st{};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        return st;
+    }
+    static bool waitFor(const std::function<bool()>& condition, int ms = 10000) {
+        for (int i = 0; i < ms / 5; ++i) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return false;
+    }
+
+    TempDir dir;
+    std::string source;
+    std::string target;
+    BackupSet set;
+};

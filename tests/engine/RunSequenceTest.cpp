@@ -1,0 +1,363 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <gmock/gmock.h>
+
+#include "tests/engine/RunFixture.h"
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::Not;
+
+namespace {
+
+class RunSequenceTest : public RunFixture {
+protected:
+    void makeSampleTree() {
+        writeFile(source + "/a.txt", "alpha");
+        writeFile(source + "/b.tmp", "scratch");
+        writeFile(source + "/sub/c.txt", "charlie!");
+        writeFile(source + "/sub/d.txt", "");
+        writeFile(source + "/cache/e.txt", "cached");
+    }
+    std::string summary(int scanned, int skippedFolders, const std::string& copied,
+                        int unchanged, int skippedFiles) {
+        return std::to_string(scanned) + "|" + std::to_string(skippedFolders) + "|" + copied +
+               "|" + std::to_string(unchanged) + "|" + std::to_string(skippedFiles);
+    }
+};
+
+TEST_F(RunSequenceTest, DatedRunWithAllFoldersLogsEveryLineInOrder) {
+    makeSampleTree();
+    set.backupAddBackupSetFolder = 1;
+    set.excludeFiles.add(L"*.tmp");
+    set.excludeFolders.add(L"cache");
+    run();
+
+    const std::string top = target + "/pc/Docs";
+    const std::string final = top + "/20261206";
+    const std::string mirrored = final + source;  // full path below the final target
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(mirrored + "/a.txt"), "alpha");
+    EXPECT_EQ(readFile(mirrored + "/sub/c.txt"), "charlie!");
+    EXPECT_TRUE(exists(mirrored + "/sub/d.txt"));
+    EXPECT_FALSE(exists(mirrored + "/b.tmp"));
+    EXPECT_FALSE(exists(mirrored + "/cache"));
+    EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206.log");
+    EXPECT_THAT(log(), ElementsAre("backup set Docs started",
+                                   "  top level backup target = " + top,
+                                   "  backup type 1 (Date SubFolder)",
+                                   "  final backup target = " + final,
+                                   "  maximum backup subfolders = 4",
+                                   "  full path creation = true",
+                                   "  source folder = " + source,
+                                   "  exclude file = *.tmp",
+                                   "  exclude folder = cache",
+                                   " copy folder " + source,
+                                   " skipped folder " + source + "/cache",
+                                   " copy folder " + source + "/sub",
+                                   "backup set Docs ended - Complete",
+                                   "  2 folder(s) scanned",
+                                   "  1 folder(s) skipped",
+                                   "  0 folder(s) failed",
+                                   "  3 file(s) 13 bytes copied",
+                                   "  0 file(s) unchanged",
+                                   "  1 file(s) skipped",
+                                   "  0 file(s) failed"));
+}
+
+TEST_F(RunSequenceTest, PlainLayoutWithoutSubfoldersOrFullPath) {
+    makeSampleTree();
+    set.backupType = NoSubfolder;
+    set.backupFullPath = 0;
+    set.backupAddComputerFolder = 0;
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(target + "/a.txt"), "alpha");
+    EXPECT_EQ(readFile(target + "/cache/e.txt"), "cached");
+    EXPECT_EQ(set.logFilePath.narrow(), target + "/backup-Docs.log");
+    EXPECT_THAT(log(), Not(Contains("  maximum backup subfolders = 4")));
+    EXPECT_THAT(log(), Contains("  full path creation = false"));
+    EXPECT_EQ(set.filesCopied, 5);
+}
+
+TEST_F(RunSequenceTest, DateTimeSchemeAndDefaultTarget) {
+    makeSampleTree();
+    set.targetFolder = L"";
+    set.backupType = DateTimeSubfolder;
+    set.backupFullPath = 0;
+    run();
+    const std::string top = dir / "default/pc";
+    EXPECT_EQ(readFile(top + "/20261206-101500/sub/c.txt"), "charlie!");
+    EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206-101500.log");
+    EXPECT_THAT(log(), Contains("  backup type 2 (Date-Time SubFolder)"));
+}
+
+TEST_F(RunSequenceTest, UnknownSchemeAndNegativeCountPruneNothing) {
+    makeSampleTree();
+    set.backupType = 7;
+    set.backupFolderCount = -1;
+    set.backupFullPath = 0;
+    makeDirs(target + "/pc/20200101");
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_TRUE(exists(target + "/pc/20200101"));
+    EXPECT_EQ(readFile(target + "/pc/a.txt"), "alpha");
+    EXPECT_THAT(log(), Contains("  backup type 7 (No subfolder)"));
+}
+
+TEST_F(RunSequenceTest, SecondRunRewritesOnlyWhatChanged) {
+    set.backupType = NoSubfolder;
+    set.backupFullPath = 0;
+    set.backupAddComputerFolder = 0;
+    writeFile(source + "/same", "same");
+    writeFile(source + "/sized", "1234");
+    writeFile(source + "/late", "abcd");
+    writeFile(source + "/close", "abcd");
+    for (const char* name : {"same", "sized", "late", "close"}) {
+        setMtime(source + "/" + name, 1700000000);
+    }
+    run();
+    ASSERT_EQ(set.filesCopied, 4);
+    writeFile(target + "/only-in-target", "keep me");
+
+    const auto before = statOf(target + "/same");
+    writeFile(source + "/sized", "12345");
+    setMtime(source + "/sized", 1700000000);
+    setMtime(source + "/late", 1700000003);
+    setMtime(source + "/close", 1700000002);
+    run();
+    EXPECT_EQ(set.filesCopied, 2);
+    EXPECT_EQ(set.filesUnchanged, 2);
+    EXPECT_EQ(readFile(target + "/sized"), "12345");
+    EXPECT_EQ(statOf(target + "/late").st_mtim.tv_sec, 1700000003);
+    EXPECT_EQ(statOf(target + "/close").st_mtim.tv_sec, 1700000000) << "2 s counts as unchanged";
+    const auto after = statOf(target + "/same");
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(readFile(target + "/only-in-target"), "keep me");
+    EXPECT_EQ(set.status, Complete);
+}
+
+TEST_F(RunSequenceTest, TargetNamesakeDifferingInCaseCountsAsTheSameFile) {
+    set.backupType = NoSubfolder;
+    set.backupFullPath = 0;
+    set.backupAddComputerFolder = 0;
+    writeFile(source + "/Report.TXT", "data");
+    setMtime(source + "/Report.TXT", 1700000000);
+    writeFile(target + "/report.txt", "data");
+    setMtime(target + "/report.txt", 1700000001);
+    run();
+    EXPECT_EQ(set.filesUnchanged, 1);
+    EXPECT_FALSE(exists(target + "/Report.TXT"));
+
+    // On a case-sensitive volume both spellings may exist; each takes its own.
+    writeFile(source + "/report.txt", "other");
+    setMtime(source + "/report.txt", 1700000000);
+    writeFile(target + "/Report.TXT", "data");
+    setMtime(target + "/Report.TXT", 1700000000);
+    run();
+    EXPECT_EQ(set.filesUnchanged, 1);
+    EXPECT_EQ(set.filesCopied, 1);
+    EXPECT_EQ(readFile(target + "/report.txt"), "other");
+    EXPECT_EQ(readFile(target + "/Report.TXT"), "data");
+}
+
+TEST_F(RunSequenceTest, NamesakesOfTheOtherKindFailAndAreRecorded) {
+    set.backupType = NoSubfolder;
+    set.backupFullPath = 0;
+    set.backupAddComputerFolder = 0;
+    writeFile(source + "/clash", "file in source");
+    writeFile(source + "/dir/inner", "x");
+    writeFile(source + "/ok", "fine");
+    makeDirs(target + "/clash");
+    writeFile(target + "/dir", "file in target");
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(source + "/clash"));
+    EXPECT_THAT(strings(set.failedFolders), ElementsAre(target + "/dir"));
+    EXPECT_EQ(readFile(target + "/ok"), "fine");
+    EXPECT_EQ(readFile(target + "/dir"), "file in target");
+}
+
+TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
+    makeSampleTree();
+    set.filesCopied = 9;
+    theBaseApp.runAllowed = false;
+    run();
+    EXPECT_EQ(set.status, Cancelled);
+    EXPECT_EQ(set.filesCopied, 9) << "the previous run's figures stay visible";
+    EXPECT_FALSE(exists(target));
+}
+
+TEST_F(RunSequenceTest, NoLogFileWhenLoggingIsOff) {
+    makeSampleTree();
+    set.backupCreateLog = 0;
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_FALSE(set.logFilePath.isEmpty());
+    EXPECT_FALSE(exists(set.logFilePath.narrow()));
+}
+
+TEST_F(RunSequenceTest, TargetInsideTheSourceIsNotBackedUpIntoItself) {
+    writeFile(source + "/a.txt", "alpha");
+    set.targetFolder = terbin::TBString::fromBytes(source + "/backups");
+    set.backupFullPath = 0;
+    run();
+    run();
+    EXPECT_EQ(set.status, Complete);
+    const std::string final = source + "/backups/pc/20261206";
+    EXPECT_EQ(readFile(final + "/a.txt"), "alpha");
+    EXPECT_FALSE(exists(final + "/backups"));
+    EXPECT_EQ(set.filesUnchanged, 1);
+}
+
+class PruningTest : public RunFixture {
+protected:
+    void SetUp() override {
+        RunFixture::SetUp();
+        writeFile(source + "/a.txt", "alpha");
+        set.backupFullPath = 0;
+        set.backupType = DateTimeSubfolder;
+        top = target + "/pc";
+        // Created in this order, so creation time and name order differ.
+        for (const char* name : {"20250103-000000", "20250101-000000", "20250102-000000"}) {
+            writeFile(top + "/" + name + "/old.txt", name);
+            writeFile(top + "/backup-Docs-" + name + ".log", "old log");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        makeDirs(top + "/photos");  // not a dated backup: never pruned
+    }
+    std::string top;
+};
+
+TEST_F(PruningTest, KeepsThreeRemovingTheOldestByCreation) {
+    set.backupFolderCount = 3;
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_FALSE(exists(top + "/20250103-000000"));
+    EXPECT_FALSE(exists(top + "/backup-Docs-20250103-000000.log"));
+    EXPECT_TRUE(exists(top + "/20250101-000000"));
+    EXPECT_TRUE(exists(top + "/20250102-000000"));
+    EXPECT_TRUE(exists(top + "/photos"));
+    EXPECT_EQ(readFile(top + "/20261206-101500/a.txt"), "alpha");
+    EXPECT_THAT(log(), Contains(" removing old backup subfolder " + top + "/20250103-000000"));
+}
+
+TEST_F(PruningTest, KeepingOneLeavesOnlyThisRun) {
+    set.backupFolderCount = 1;
+    run();
+    for (const char* name : {"20250103-000000", "20250101-000000", "20250102-000000"}) {
+        EXPECT_FALSE(exists(top + "/" + name)) << name;
+        EXPECT_FALSE(exists(top + "/backup-Docs-" + name + ".log")) << name;
+    }
+    EXPECT_TRUE(exists(top + "/20261206-101500/a.txt"));
+    EXPECT_TRUE(exists(top + "/photos"));
+    const auto lines = log();
+    const auto first = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind(" removing old backup subfolder", 0) == 0;
+    });
+    ASSERT_NE(first, lines.end());
+    EXPECT_EQ(*first, " removing old backup subfolder " + top + "/20250103-000000");
+}
+
+TEST_F(PruningTest, LinkedFolderIsNeverPrunedThroughItsLink) {
+    writeFile(dir / "precious/keep.txt", "mine");
+    ASSERT_EQ(symlink((dir / "precious").c_str(), (top + "/20000101").c_str()), 0);
+    set.backupFolderCount = 1;
+    run();
+    EXPECT_EQ(readFile(dir / "precious/keep.txt"), "mine");
+}
+
+class ScriptRunTest : public RunFixture {
+protected:
+    void SetUp() override {
+        RunFixture::SetUp();
+        writeFile(source + "/a.txt", "alpha");
+        set.backupFullPath = 0;
+        set.backupFolderCount = 1;
+        makeDirs(target + "/pc/20200101");
+        set.postBackupEnabled = 1;
+        set.postBackupWaitForCompletion = 1;
+        set.postBackupProgram = L"/bin/sh";
+        set.postBackupArgs = terbin::TBString::fromBytes("-c 'echo ran > " + dir / "post" + "'");
+    }
+    void preScript(const std::string& args) {
+        set.preBackupEnabled = 1;
+        set.preBackupProgram = L"/bin/sh";
+        set.preBackupArgs = terbin::TBString::fromBytes(args);
+    }
+};
+
+TEST_F(ScriptRunTest, FailingPreScriptStopsCopyAndPruningButNotPostScript) {
+    preScript("-c 'exit 2'");
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_FALSE(exists(target + "/pc/20261206/a.txt"));
+    EXPECT_TRUE(exists(target + "/pc/20200101"));
+    EXPECT_EQ(readFile(dir / "post"), "ran\n");
+    const auto lines = log();
+    const std::vector<std::string> expected = {"  executing pre-backup script",
+                                               "    program           = /bin/sh",
+                                               "    args              = -c 'exit 2'",
+                                               "    waitForCompletion = 1",
+                                               "    waitTimeout\t      = 0",
+                                               "    waitTimeoutMS     = 60000",
+                                               "  pre-backup script failed",
+                                               "  executing post-backup script"};
+    auto at = std::find(lines.begin(), lines.end(), expected[0]);
+    ASSERT_NE(at, lines.end());
+    EXPECT_EQ(std::vector<std::string>(at, at + 8), expected);
+    EXPECT_THAT(lines, Contains("  post-backup script SUCCEEDED"));
+    EXPECT_THAT(lines, Contains("backup set Docs ended - Failed"));
+    EXPECT_THAT(lines, Contains("  0 file(s) 0 bytes copied"));
+}
+
+TEST_F(ScriptRunTest, IgnoredStatusOrNoWaitLetTheRunComplete) {
+    preScript("-c 'exit 2'");
+    set.preBackupIgnoreStatus = 1;
+    run();
+    EXPECT_EQ(set.status, Complete);
+    set.preBackupIgnoreStatus = 0;
+    set.preBackupWaitForCompletion = 0;
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_THAT(log(), Contains("  pre-backup script succeeded"));
+}
+
+TEST_F(ScriptRunTest, TimedOutScriptIsEndedAndFailsTheRun) {
+    preScript("-c 'echo $$ > " + dir / "pid" + "; exec sleep 30'");
+    set.preBackupTimeout = 1;
+    set.preBackupTimeoutMS = 300;
+    const auto started = std::chrono::steady_clock::now();
+    run();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(set.status, Failed);
+    const pid_t pid = std::stoi(readFile(dir / "pid"));
+    EXPECT_EQ(kill(pid, 0), -1) << "the script's process is gone";
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_F(ScriptRunTest, FailingPostScriptFailsACompleteRun) {
+    set.postBackupArgs = L"-c 'exit 1'";
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_EQ(readFile(target + "/pc/20261206/a.txt"), "alpha");
+    EXPECT_THAT(log(), Contains("  post-backup script FAILED"));
+}
+
+TEST_F(ScriptRunTest, DetachedScriptLeavesNoZombie) {
+    set.postBackupWaitForCompletion = 0;
+    set.postBackupArgs = terbin::TBString::fromBytes("-c 'echo $$ > " + dir / "pid" + "'");
+    run();
+    EXPECT_EQ(set.status, Complete);
+    ASSERT_TRUE(waitFor([&] { return readFile(dir / "pid").size() > 1; }));
+    const std::string proc = "/proc/" + std::to_string(std::stoi(readFile(dir / "pid")));
+    EXPECT_TRUE(waitFor([&] { return !exists(proc); })) << "reaped, not left as a zombie";
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include "foundation/TBString.h"
+
+using terbin::TBString;
+
+TEST(TBStringBytes, InvalidUtf8RoundTripsByteForByte) {
+    const std::string samples[] = {"plain",
+                                   "caf\xc3\xa9",
+                                   "\xff\xfe",
+                                   "bad\xc3",
+                                   "\xe2\x82",          // truncated sequences
+                                   "\xc0\xaf",          // overlong "/"
+                                   "\xed\xa0\x80",      // encoded surrogate
+                                   "\xf4\x90\x80\x80",  // beyond U+10FFFF
+                                   std::string("nul\0inside", 10),
+                                   "line\nbreak",
+                                   "\xf0\x9f\x98\x80"};
+    for (const std::string& bytes : samples) {
+        EXPECT_EQ(TBString::fromBytes(bytes).narrow(), bytes);
+    }
+    EXPECT_EQ(TBString::fromBytes("caf\xc3\xa9").length(), 4);
+    EXPECT_EQ(TBString::fromBytes("\xf0\x9f\x98\x80")[0], static_cast<wchar_t>(0x1F600));
+    // An escaped byte never equals a real character.
+    EXPECT_NE(TBString::fromBytes("\xe9"), TBString(L"\u00e9"));
+}
+
+TEST(TBStringCase, CompareNoCaseFoldsUnicode) {
+    EXPECT_EQ(TBString(L"\u00c4rger.TXT").compareNoCase(L"\u00e4rger.txt"), 0);
+    EXPECT_EQ(TBString(L"\u03a3\u039f\u03a6").compareNoCase(L"\u03c3\u03bf\u03c6"), 0);
+    EXPECT_LT(TBString(L"abc").compareNoCase(L"ABD"), 0);
+    EXPECT_GT(TBString(L"abcd").compareNoCase(L"ABC"), 0);
+    EXPECT_NE(TBString::fromBytes("\xc4").compareNoCase(TBString::fromBytes("\xe4")), 0)
+        << "raw bytes have no case";
+}
+
+TEST(TBStringText, SearchAndSlices) {
+    const TBString s(L"D:/data/pro*/logs");
+    EXPECT_EQ(s.firstOf(L"*?["), 11);
+    EXPECT_EQ(s.first(L'/', 3), 7);
+    EXPECT_EQ(s.last(L'/'), 12);
+    EXPECT_EQ(s.indexOf(L"data"), 3);
+    EXPECT_EQ(s.indexOf(L"zzz"), -1);
+    EXPECT_EQ(s.left(7), TBString(L"D:/data"));
+    EXPECT_EQ(s.left(100), s);
+    EXPECT_EQ(s.mid(12), TBString(L"/logs"));
+    EXPECT_EQ(s.mid(3, 4), TBString(L"data"));
+    EXPECT_EQ(s.mid(99), TBString());
+    EXPECT_EQ(TBString(L"a.b.c").replace(L".", L"\\."), TBString(L"a\\.b\\.c"));
+}
+
+TEST(TBStringText, QuoteAndNumbers) {
+    EXPECT_EQ(TBString(L"/opt/my tools/run").quote(L'"', true, 0),
+              TBString(L"\"/opt/my tools/run\""));
+    EXPECT_EQ(TBString(L"\"quoted\"").quote(L'"', true, 0), TBString(L"\"quoted\""));
+    EXPECT_EQ(TBString(L"plain").quote(L'"', false, 0), TBString(L"plain"));
+    EXPECT_EQ(TBString(L"say \"hi\"").quote(L'"', true, L'\\'), TBString(L"\"say \\\"hi\\\"\""));
+    EXPECT_EQ(TBString(L"  -42x").toInt32(), -42);
+    EXPECT_EQ(TBString(L"x").toInt32(), 0);
+    EXPECT_EQ(TBString(L"99999999999").toInt32(), INT32_MAX);
+    EXPECT_EQ(TBString::valueOf(-7), TBString(L"-7"));
+}
