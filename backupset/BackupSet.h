@@ -115,6 +115,14 @@ public:
     // matches an exclude pattern. Letter case does not count.
     bool isFileExcluded(const terbin::TBString& name) const;
 
+    // Registry persistence under <registry root>/BackupSets/<keyName> in
+    // hive 2. Both set registryKeyName to `keyName`. save writes the settings
+    // (not backupFollowSymLinks, nor anything of the run-time side) in one
+    // transaction, so a set is never found half written; load reads them
+    // back, leaving a field whose value is missing at what it held.
+    void save(const terbin::TBString& keyName);
+    void load(const terbin::TBString& keyName);
+
     // Fields, in declaration order.
     BackupSetState state;
     terbin::TBString backupName;

@@ -13,6 +13,10 @@ public:
     // or two backslashes, so that a network path keeps its double leading
     // separator. Reads no state of the configuration.
     terbin::TBString fix(const terbin::TBString& path) const;
+
+    // Registry key path (keys separated by "/") below which the application
+    // keeps its data: "Software/Dallonet/Ulvaren".
+    terbin::TBString getRegistryRoot() const { return L"Software/Dallonet/Ulvaren"; }
 };
 
 extern ULVConfig theAppConfig;

@@ -7,6 +7,8 @@
 // Data goes to $ULV_BENCH_DIR (default: /tmp/ulv-bench).
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +74,10 @@ const fs::path& smallFiles() {
     return path;
 }
 
+// Writes back what earlier iterations left dirty, so that no iteration pays
+// for the one before it.
+void settle() { sync(); }
+
 void runCp(const fs::path& from, const fs::path& to) {
     const std::string command = "cp -a '" + from.string() + "' '" + to.string() + "'";
     if (std::system(command.c_str()) != 0) std::abort();
@@ -87,6 +93,7 @@ void BM_CopyFile_1GiB(benchmark::State& state) {
         state.PauseTiming();
         fs::remove_all(target);
         fs::create_directories(target);
+        settle();
         state.ResumeTiming();
         job.copyFile(from, TBString::fromBytes((target / "big.bin").string()));
     }
@@ -101,6 +108,7 @@ void BM_CpA_1GiB(benchmark::State& state) {
         state.PauseTiming();
         fs::remove_all(target);
         fs::create_directories(target);
+        settle();
         state.ResumeTiming();
         runCp(bigFile(), target / "big.bin");
     }
@@ -122,6 +130,7 @@ void BM_CopyFile_10000x4KiB(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove_all(target);
+        settle();
         state.ResumeTiming();
         fs::create_directory(target);  // cp -a makes its folder too
         for (const auto& [from, to] : pairs) job.copyFile(from, to);
@@ -136,6 +145,7 @@ void BM_CpA_10000x4KiB(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove_all(target);
+        settle();
         state.ResumeTiming();
         runCp(smallFiles(), target);
     }

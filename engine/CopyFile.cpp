@@ -54,12 +54,46 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
     uint32_t result = 0;
     bool completed = false;
     int64_t total = 0;
+    // Chunks are first handed to the kernel to copy, which spares the data
+    // two trips through this process; a chunk the kernel declines, or one
+    // that comes up short, goes through copyBuffer instead, and so does the
+    // rest of the file. Only a read through the buffer may decide that the
+    // file has ended.
+    bool kernelCopy = true;
+    // Set while a write waits for disk space; false when the job was stopped.
+    auto waitForSpace = [this] {
+        backupSet->waitingForDiskSpace = true;
+        if (!runnable()) return false;
+        TBThread::sleep(500);
+        return true;
+    };
+    auto chunkWritten = [&](int64_t count) {
+        backupSet->waitingForDiskSpace = false;
+        total += count;
+        backupSet->setCopyProgress(total);
+    };
     for (;;) {
         if (!runnable()) break;
         while (runnable() && backupSet->pauseRequested.load()) TBThread::sleep(100);
         if (!runnable()) break;
 
         int64_t n = 0;
+        if (kernelCopy) {
+            uint32_t error;
+            bool stopped = false;
+            while ((error = out.transferFrom(in, copyBufferSize, n)) != 0 && isDiskFull(error)) {
+                if (!waitForSpace()) {
+                    stopped = true;
+                    break;
+                }
+            }
+            if (stopped) break;
+            if (error == 0 && n > 0) chunkWritten(n);
+            if (error == 0 && n == copyBufferSize) continue;
+            kernelCopy = false;
+            if (error == 0 && n > 0) continue;
+        }
+
         if (in.read(copyBuffer.get(), copyBufferSize, n) != 0) {
             log.error("Failed to read from %s - errno=%d", source.narrow().c_str(), errno);
             result = static_cast<uint32_t>(errno);
@@ -73,13 +107,9 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
                 if (out.write(copyBuffer.get(), n, written) != 0) {
                     const uint32_t error = out.getLastError();
                     if (isDiskFull(error)) {
-                        backupSet->waitingForDiskSpace = true;
-                        if (!runnable()) {
-                            stopped = true;
-                            break;
-                        }
-                        TBThread::sleep(500);
-                        continue;
+                        if (waitForSpace()) continue;
+                        stopped = true;
+                        break;
                     }
                     log.error("Failed to write to %s - error=%d", target.narrow().c_str(),
                               static_cast<int>(error));
@@ -95,9 +125,7 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
                     failed = true;
                     break;
                 }
-                backupSet->waitingForDiskSpace = false;
-                total += written;
-                backupSet->setCopyProgress(total);
+                chunkWritten(written);
                 break;
             }
             if (stopped || failed) break;

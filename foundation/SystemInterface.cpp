@@ -32,6 +32,13 @@ public:
         } while (n < 0 && errno == EINTR);
         return n;
     }
+    ssize_t copyFileRange(int fdIn, int fdOut, size_t count) override {
+        ssize_t n;
+        do {
+            n = ::copy_file_range(fdIn, nullptr, fdOut, nullptr, count, 0);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
     off_t lseek(int fd, off_t offset, int whence) override { return ::lseek(fd, offset, whence); }
     int ftruncate(int fd, off_t length) override { return ::ftruncate(fd, length); }
     int close(int fd) override { return ::close(fd); }

@@ -22,6 +22,9 @@ public:
     virtual int open(const char* path, int flags, mode_t mode) = 0;
     virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
     virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
+    // Copies inside the kernel from the current position of `fdIn` to that of
+    // `fdOut`, advancing both (copy_file_range without explicit offsets).
+    virtual ssize_t copyFileRange(int fdIn, int fdOut, size_t count) = 0;
     virtual off_t lseek(int fd, off_t offset, int whence) = 0;
     virtual int ftruncate(int fd, off_t length) = 0;
     virtual int close(int fd) = 0;
@@ -62,6 +65,9 @@ public:
     int open(const char* p, int f, mode_t m) override { return target_.open(p, f, m); }
     ssize_t read(int fd, void* b, size_t n) override { return target_.read(fd, b, n); }
     ssize_t write(int fd, const void* b, size_t n) override { return target_.write(fd, b, n); }
+    ssize_t copyFileRange(int in, int out, size_t n) override {
+        return target_.copyFileRange(in, out, n);
+    }
     off_t lseek(int fd, off_t o, int w) override { return target_.lseek(fd, o, w); }
     int ftruncate(int fd, off_t l) override { return target_.ftruncate(fd, l); }
     int close(int fd) override { return target_.close(fd); }

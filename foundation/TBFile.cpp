@@ -112,6 +112,31 @@ uint32_t TBFile::write(const void* buffer, int64_t count, int64_t& written) {
     return 0;
 }
 
+uint32_t TBFile::transferFrom(TBFile& source, int64_t count, int64_t& copied) {
+    copied = 0;
+    if (fd_ < 0 || source.fd_ < 0) return fail(EBADF);
+    SystemInterface& sys = tb_system();
+    while (copied < count) {
+        const ssize_t n = sys.copyFileRange(source.fd_, fd_, static_cast<size_t>(count - copied));
+        if (n < 0) {
+            const int error = errno;
+            if (copied > 0) {
+                // Put both files back so the same bytes can be copied again.
+                sys.ftruncate(fd_, position_);
+                sys.lseek(fd_, position_, SEEK_SET);
+                sys.lseek(source.fd_, -copied, SEEK_CUR);
+                copied = 0;
+            }
+            return fail(error);
+        }
+        if (n == 0) break;
+        copied += n;
+    }
+    position_ += copied;
+    lastError_ = 0;
+    return 0;
+}
+
 uint32_t TBFile::getInfo(TBFileInfo& info) const {
     if (fd_ < 0) return TB_INVALID_PARAMETER;
     return info.query(fd_, "", TBString()) ? 0 : tb_status_getLastError();

@@ -34,6 +34,15 @@ public:
     // written again. A write that stops making progress without an error
     // reports success with `written` short of `count` (errno EIO).
     uint32_t write(const void* buffer, int64_t count, int64_t& written);
+    // Copies up to `count` bytes from the current position of `source` to the
+    // current position of this file inside the kernel, without passing them
+    // through a buffer of the process. `copied` may fall short of `count`
+    // before the end of the source (some file systems report pseudo files as
+    // empty), so a short count proves nothing: confirm the end with read().
+    // A failure leaves both files as they were before the call; the result
+    // is then the mapped error (also for file systems that cannot copy this
+    // way, which the caller answers by reading and writing itself).
+    uint32_t transferFrom(TBFile& source, int64_t count, int64_t& copied);
     // Record of the open file (its name left empty).
     uint32_t getInfo(TBFileInfo& info) const;
     // Sets access and modification time of the open file.

@@ -522,10 +522,11 @@ std::string TBLog::format(const char* fmt, va_list args) {
                 // A negative precision counts as none.
                 const int precision = va_arg(ap, int);
                 if (precision >= 0) {
-                    c.precision = "." + std::to_string(precision);
+                    c.precision.push_back('.');
+                    c.precision.append(std::to_string(precision));
                 }
             } else {
-                c.precision = ".";
+                c.precision.push_back('.');
                 while (isDigit(*p)) {
                     c.precision += *p++;
                 }

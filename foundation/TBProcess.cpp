@@ -211,7 +211,7 @@ void reapInBackground(pid_t pid) {
 }
 
 class SpawnSettings {
-  public:
+public:
     SpawnSettings() {
         error_ = posix_spawn_file_actions_init(&actions_);
         if (error_ != 0) {
@@ -260,7 +260,7 @@ class SpawnSettings {
         return posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv, environ);
     }
 
-  private:
+private:
     posix_spawn_file_actions_t actions_{};
     posix_spawnattr_t attributes_{};
     bool hasActions_ = false;

@@ -12,7 +12,7 @@
 namespace terbin {
 
 class TBProcess {
-  public:
+public:
     // Result of waitUntilStopped when the process outlived its time-out.
     static constexpr uint32_t TB_TIMEOUT = 1460;
     // Time-out of waitUntilStopped that never expires.
@@ -66,11 +66,11 @@ class TBProcess {
     // character. Outside quotes a backslash makes the next character literal.
     // Backslash-newline is removed altogether. Adjacent quoted and unquoted
     // pieces form one word; "" and '' make an empty word. The words are the
-    // UTF-8 bytes of the text. Returns false, with `words` unspecified, when a
-    // quote is not closed.
+    // UTF-8 bytes of the text; `words` is replaced. Returns false when a quote
+    // is not closed, and `words` then holds only the words before it.
     static bool splitCommandLine(const TBString& commandLine, std::vector<std::string>& words);
 
-  private:
+private:
     enum class State { Idle, Running, Ended, Detached };
 
     // Reaps the ended process and records its exit code; 0 or a result code.

@@ -16,9 +16,10 @@ namespace terbin {
 
 namespace {
 
-// ICU counts its time limit in steps of roughly a millisecond. Only nested
-// repetition can take that long on a file name; such a match is given up
-// rather than letting one pattern stall a backup.
+// ICU's time limit, in its steps of some ten thousand backtracking states
+// (here about a tenth of a second). Only repetitions that can split a name in
+// very many ways take that long; such a match is given up rather than letting
+// one pattern stall a backup.
 constexpr int32_t IcuTimeLimit = 1000;
 
 // Bounds for the shared compiled forms and the per-thread matchers. Backup
@@ -110,7 +111,7 @@ inline wchar_t foldAscii(wchar_t c) {
 inline wchar_t foldSimple(uint32_t c) {
     if (c < 0x80)
         return foldAscii(static_cast<wchar_t>(c));
-    return static_cast<wchar_t>(c);
+    return static_cast<wchar_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
 // ---- Plain wildcard expressions

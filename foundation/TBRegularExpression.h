@@ -52,17 +52,17 @@ public:
     const TBString& getExpression() const;
     // False when the expression did not compile.
     bool isValid() const;
-    // True when the expression consists only of literal characters
-    // (punctuation may be escaped with a backslash), ".", ".*", ".{1}", a
-    // leading "^" and a trailing "$". Such an expression is matched without
-    // ICU, with exactly ICU's result, whenever each of the subject's
-    // characters folds to a single character.
+    // True when the expression consists only of literal characters other
+    // than control characters (punctuation may be escaped with a backslash),
+    // ".", ".*", ".{1}", a leading "^" and a trailing "$". Such an expression
+    // is matched without ICU, with exactly ICU's result, whenever each of the
+    // subject's characters folds to a single character.
     bool isPlainWildcard() const;
 
     // True when the expression matches the whole of `subject`. An invalid
-    // expression never matches. A match that exceeds ICU's time limit (about
-    // a second of work, only reachable with heavily nested repetition)
-    // counts as no match.
+    // expression never matches. A match that exceeds ICU's time limit (a
+    // fraction of a second, reached only by repetitions that can split the
+    // subject in very many ways, as "(a|aa)*") counts as no match.
     bool matches(const TBString& subject) const;
     bool matches(const Subject& subject) const;
 

@@ -93,6 +93,20 @@ TEST_F(CopyFileTest, CopiesAreFaithfulForEmptyChunkMultipleAndOddNames) {
     EXPECT_TRUE(messages().empty());
 }
 
+TEST_F(CopyFileTest, CopiesAreFaithfulWhereTheKernelCannotCopy) {
+    FaultySystem faults;
+    faults.declineKernelCopies();
+    expectFaithfulCopy("empty", 0, 0644);
+    expectFaithfulCopy("chunks", 65536 * 2, 0640);
+    expectFaithfulCopy("odd", 65536 + 7, 0600);
+}
+
+TEST_F(CopyFileTest, KernelCopyThatComesUpEmptyDoesNotEndTheFile) {
+    FaultySystem faults;
+    faults.emptyKernelCopies();
+    expectFaithfulCopy("pseudo", 65536 * 2 + 300, 0644);
+}
+
 TEST_F(CopyFileTest, LargeFileIsByteIdentical) {
     expectFaithfulCopy("large", 300ull << 20, 0644);
     EXPECT_EQ(set.bytesCopied, 300ll << 20);

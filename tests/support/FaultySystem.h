@@ -131,6 +131,32 @@ public:
         return target_.write(fd, buffer, count);
     }
 
+    // A kernel copy meets the same faults: a failing or stalling target fails
+    // like a write; a source with read faults or a read hook is declined, so
+    // the copy falls back to reads, where those apply.
+    ssize_t copyFileRange(int fdIn, int fdOut, size_t count) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (writesFailing_ && matches(fdOut, writePart_)) {
+                ++failedWrites_;
+                errno = writeError_;
+                return -1;
+            }
+            if (matches(fdOut, stallPart_) || matches(fdIn, readPart_) ||
+                matches(fdIn, hookPart_) || kernelCopyDeclined_) {
+                errno = EXDEV;
+                return -1;
+            }
+        }
+        if (kernelCopyEmpty_) return 0;
+        return target_.copyFileRange(fdIn, fdOut, count);
+    }
+    // Makes every kernel copy fail as on a file system that cannot do them.
+    void declineKernelCopies() { kernelCopyDeclined_ = true; }
+    // Makes every kernel copy report nothing copied, as for a pseudo file
+    // whose size reads as 0.
+    void emptyKernelCopies() { kernelCopyEmpty_ = true; }
+
 private:
     bool matches(int fd, const std::string& part) const {
         if (part.empty()) return false;
@@ -151,6 +177,8 @@ private:
     std::atomic<int> failedWrites_{0};
     std::string stallPart_;
     int stallAfter_ = 0;
+    std::atomic<bool> kernelCopyDeclined_{false};
+    std::atomic<bool> kernelCopyEmpty_{false};
     std::string hookPart_;
     std::function<void(int)> readHook_;
     int hookReads_ = 0;
