@@ -1,6 +1,7 @@
 #include "engine/BackupJob.h"
 
 #include "base/ULVbase.h"
+#include "engine/TargetLister.h"
 #include "foundation/TBThread.h"
 
 using terbin::TBString;

@@ -13,6 +13,8 @@
 #include "foundation/TBThreadPool.h"
 #include "foundation/TBFileInfo.h"
 
+class TargetLister;
+
 class BackupJob : public terbin::TBJob {
 public:
     static constexpr int32_t CopyBufferSize = 65536;
@@ -70,14 +72,16 @@ public:
     // error met inside when the folder itself went.
     uint32_t removeFolder(const terbin::TBString& folder, bool recurse);
 
+    // Waits while the set is paused; false when the job may no longer run.
+    // Safe from any thread.
+    bool waitAndCheck() const;
+
 private:
     struct FolderId {
         uint64_t device = 0;
         uint64_t inode = 0;
     };
 
-    // Waits while the set is paused; false when the job may no longer run.
-    bool waitAndCheck() const;
     // The folder this run writes into, met while walking a source that holds it.
     bool isOwnTarget(const terbin::TBFileInfo& folder) const;
     // Keeps the folders on the current copy path; false when `folder` is one
@@ -94,5 +98,6 @@ private:
     void logSummary();
 
     std::vector<FolderId> ownTargets_;
+    std::unique_ptr<TargetLister> targetLister_;
     std::vector<FolderId> folderPath_;
 };

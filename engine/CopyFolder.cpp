@@ -1,7 +1,10 @@
+#include <cstdint>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/BackupJob.h"
+#include "engine/TargetLister.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBResult.h"
@@ -16,16 +19,48 @@ using terbin::TBThread;
 
 namespace {
 
+// Hash and equality of names ignoring letter case, computed on the fly so a
+// look-up allocates nothing.
+struct FoldedHash {
+    size_t operator()(std::wstring_view name) const noexcept {
+        uint64_t h = 1469598103934665603ull;
+        for (wchar_t c : name) {
+            h ^= static_cast<uint64_t>(TBString::foldChar(c));
+            h *= 1099511628211ull;
+        }
+        return static_cast<size_t>(h);
+    }
+};
+
+struct FoldedEqual {
+    bool operator()(std::wstring_view a, std::wstring_view b) const noexcept {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (a[i] != b[i] && TBString::foldChar(a[i]) != TBString::foldChar(b[i])) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
 // The target files of one folder, found by name ignoring case in O(1). Each
 // file is handed out once, as the change test takes it out of the running.
+// The names are viewed in place: the list outlives the index.
 class TargetIndex {
 public:
     explicit TargetIndex(TBList<TBFileInfo>& files) {
         entries_.reserve(static_cast<size_t>(files.size()));
         for (TBFileInfo& info : files) entries_.push_back(&info);
-        byFoldedName_.reserve(entries_.size());
-        for (size_t i = 0; i < entries_.size(); ++i) {
-            byFoldedName_[entries_[i]->getName().foldCase()].push_back(i);
+        next_.assign(entries_.size(), -1);
+        first_.reserve(entries_.size());
+        // Chains keep listing order: walk backwards and push to the front.
+        for (size_t i = entries_.size(); i-- > 0;) {
+            auto [it, added] = first_.try_emplace(entries_[i]->getName().view(), static_cast<int>(i));
+            if (!added) {
+                next_[i] = it->second;
+                it->second = static_cast<int>(i);
+            }
         }
     }
 
@@ -33,26 +68,34 @@ public:
     // there is one (a case-sensitive file system may hold several), else the
     // first in listing order. Null when there is none left.
     const TBFileInfo* take(const TBString& name) {
-        if (byFoldedName_.empty()) return nullptr;
-        auto hit = byFoldedName_.find(name.foldCase());
-        if (hit == byFoldedName_.end()) return nullptr;
-        std::vector<size_t>& candidates = hit->second;
-        size_t chosen = 0;
-        for (size_t i = 0; i < candidates.size(); ++i) {
-            if (entries_[candidates[i]]->getName() == name) {
+        if (first_.empty()) return nullptr;
+        auto hit = first_.find(name.view());
+        if (hit == first_.end()) return nullptr;
+        int chosen = hit->second;
+        int before = -1;
+        for (int i = hit->second, previous = -1; i >= 0; previous = i, i = next_[i]) {
+            if (entries_[i]->getName() == name) {
                 chosen = i;
+                before = previous;
                 break;
             }
         }
-        const TBFileInfo* found = entries_[candidates[chosen]];
-        candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(chosen));
-        if (candidates.empty()) byFoldedName_.erase(hit);
-        return found;
+        if (before < 0) {
+            if (next_[chosen] < 0) {
+                first_.erase(hit);
+            } else {
+                hit->second = next_[chosen];
+            }
+        } else {
+            next_[before] = next_[chosen];
+        }
+        return entries_[chosen];
     }
 
 private:
     std::vector<TBFileInfo*> entries_;
-    std::unordered_map<TBString, std::vector<size_t>> byFoldedName_;
+    std::vector<int> next_;  // next entry of the same folded name, -1 at the end
+    std::unordered_map<std::wstring_view, int, FoldedHash, FoldedEqual> first_;
 };
 
 }  // namespace
@@ -107,12 +150,27 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
     uint32_t result = 0;
     backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
 
+    // The target is listed on the lister's thread while the source is
+    // listed here; its outcome is reported only afterwards, so the log reads
+    // as if the two were listed one after the other.
+    if (!targetLister_) targetLister_ = std::make_unique<TargetLister>(*this);
+    targetLister_->prefetch(target);
     TBList<TBFileInfo> sourceFolders, sourceFiles, targetFolders, targetFiles;
     scanFolder(source, sourceFolders, sourceFiles, true);
+    const TargetLister::Outcome outcome = targetLister_->take(target, targetFolders, targetFiles);
+    // The subfolders' targets are listed while this folder's files are
+    // compared and copied; the first to be entered is asked for last, so it
+    // comes first.
+    std::vector<TBString> upcoming;
+    for (const TBFileInfo& folder : sourceFolders) {
+        upcoming.push_back(TBFilename::concatPaths(target, folder.getName()));
+    }
+    for (auto it = upcoming.rbegin(); it != upcoming.rend(); ++it) targetLister_->prefetch(*it);
 
-    if (TBFileInfo::isFolder(target)) {
-        scanFolder(target, targetFolders, targetFiles, false);
-    } else {
+    if (outcome == TargetLister::Outcome::Unreadable) {
+        log.info(" failed to open folder %s ", target.narrow().c_str());
+        backupSet->addFailedFolder(target);
+    } else if (outcome == TargetLister::Outcome::Missing) {
         for (;;) {
             const uint32_t created = TBFolder::create(target, true);
             if (created == terbin::TB_DISK_FULL) {
@@ -133,9 +191,15 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
     }
 
     TargetIndex index(targetFiles);
+    // The folder is reported before each file; while no copy has changed
+    // the report since, it still stands and is not stored again.
+    bool scanningShown = true;
     for (const TBFileInfo& file : sourceFiles) {
         if (!waitAndCheck()) break;
-        backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
+        if (!scanningShown) {
+            backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
+            scanningShown = true;
+        }
         const TBString& name = file.getName();
         if (const TBFileInfo* old = index.take(name)) {
             const int64_t age = file.getLastModificationTime().getTime() -
@@ -148,6 +212,7 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
         const TBString from = TBFilename::concatPaths(source, name);
         const TBString to = TBFilename::concatPaths(target, name);
         backupSet->setState(CopyingFile, from, to, 0, file.getSize());
+        scanningShown = false;
         result = copyFile(from, to);
     }
 

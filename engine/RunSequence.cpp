@@ -3,6 +3,7 @@
 
 #include "base/ULVbase.h"
 #include "engine/BackupJob.h"
+#include "engine/TargetLister.h"
 #include "foundation/TBFile.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
@@ -215,6 +216,9 @@ void BackupJob::copySource(const TBString& source, const TBString& destination) 
     folderPath_.push_back({root.getDevice(), root.getInode()});
     copyFolder(source, destination);
     folderPath_.clear();
+    // Listings asked for but never entered (after a stop, say) are of no use
+    // to the next source.
+    if (targetLister_) targetLister_->reset();
 }
 
 void BackupJob::pruneBackupFolders(const TBString& topLevel, const TBString& finalTarget,

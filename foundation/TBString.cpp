@@ -76,6 +76,8 @@ inline wchar_t fold(wchar_t c) {
 
 }  // namespace
 
+wchar_t TBString::foldChar(wchar_t c) { return fold(c); }
+
 TBString TBString::fromBytes(std::string_view bytes) {
     std::wstring out;
     out.reserve(bytes.size());

@@ -39,6 +39,8 @@ public:
     bool equalsNoCase(const TBString& other) const { return compareNoCase(other) == 0; }
     // The text with every character replaced by its simple case fold.
     TBString foldCase() const;
+    // The simple case fold of one character (escaped raw bytes have none).
+    static wchar_t foldChar(wchar_t c);
 
     // Position of the first character that is one of `chars`, at or after
     // `start`; -1 when none.
