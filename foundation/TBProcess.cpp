@@ -170,11 +170,11 @@ bool othersRunInGroup(pid_t pgid) {
     return found;
 }
 
-void signalGroup(pid_t pgid, int signal) {
+void signalGroup(pid_t pgid, int signalNumber) {
     // The leader cannot leave its own group, but every member may have; then
     // only the leader itself is left to signal.
-    if (kill(-pgid, signal) != 0) {
-        kill(pgid, signal);
+    if (kill(-pgid, signalNumber) != 0) {
+        kill(pgid, signalNumber);
     }
 }
 
