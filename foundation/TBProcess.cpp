@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -257,7 +258,18 @@ public:
         if (error_ != 0) {
             return error_;
         }
-        return posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv, environ);
+        const int result = posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv, environ);
+        if (result != ENOEXEC || std::strchr(argv[0], '/') == nullptr) {
+            return result;
+        }
+        // A script without a "#!" line is run by the shell, as a shell
+        // would run it.
+        std::vector<char*> shell{const_cast<char*>("/bin/sh")};
+        for (char* const* arg = argv; *arg != nullptr; ++arg) {
+            shell.push_back(*arg);
+        }
+        shell.push_back(nullptr);
+        return posix_spawn(&pid, "/bin/sh", &actions_, &attributes_, shell.data(), environ);
     }
 
 private:

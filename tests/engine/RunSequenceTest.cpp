@@ -329,6 +329,18 @@ TEST_F(ScriptRunTest, IgnoredStatusOrNoWaitLetTheRunComplete) {
     EXPECT_THAT(log(), Contains("  pre-backup script succeeded"));
 }
 
+TEST_F(ScriptRunTest, ScriptWithoutInterpreterLineRunsInTheShell) {
+    const std::string script = dir / "my script";
+    writeFile(script, "echo \"$1\" > '" + dir / "arg" + "'\nexit 0\n");
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    set.preBackupEnabled = 1;
+    set.preBackupProgram = terbin::TBString::fromBytes(script);
+    set.preBackupArgs = L"\"two words\"";
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(dir / "arg"), "two words\n");
+}
+
 TEST_F(ScriptRunTest, TimedOutScriptIsEndedAndFailsTheRun) {
     preScript("-c 'echo $$ > " + dir / "pid" + "; exec sleep 30'");
     set.preBackupTimeout = 1;
