@@ -1,1 +1,76 @@
 #include "base/ULVbase.h"
+
+#include "engine/BackupJob.h"
+#include "foundation/TBTime.h"
+
+using terbin::TBJob;
+using terbin::TBLocalTime;
+using terbin::TBThreadPool;
+
+ULVbase::ULVbase() : CWinApp(nullptr) {}
+
+ULVbase::~ULVbase() {
+    // A job still finishing while the pool is torn down must not post to a
+    // main window that may be gone already.
+    threadPool.setNotificationFunction(nullptr);
+    stringTables.lockForWriting(-1);
+    for (terbin::TBIniFile* table : stringTables) delete table;
+    stringTables.clear();
+    stringTables.unlock();
+}
+
+BOOL ULVbase::InitInstance() {
+    CWinApp::InitInstance();
+    instanceHandle = AfxGetInstanceHandle();
+    // A missing resource library is not reported: its null handle simply
+    // becomes the resource handle.
+    resourceHandle = LoadLibraryW(L"ULVresource.dll");
+    AfxSetResourceHandle(resourceHandle);
+    threadPool.setNotificationFunction(&ULVbase::onJobNotification);
+    return TRUE;
+}
+
+int ULVbase::ExitInstance() {
+    backupSets.lockForWriting(-1);
+    for (BackupSet* set : backupSets) delete set;
+    backupSets.clear();
+    backupSets.unlock();
+    return CWinApp::ExitInstance();
+}
+
+void ULVbase::shutdown() {
+    threadPool.setNotificationFunction(nullptr);
+    threadPool.shutdown();
+}
+
+void ULVbase::startBackupSet(BackupSet* set) {
+    // The dates are rewritten only while no job exists to read them.
+    if (threadPool.getTotalJobCount() == 0) {
+        TBLocalTime now;
+        now.update();
+        runAllowed = true;
+        backupDate = now.toString("%Y%m%d");
+        backupDateTime = now.toString("%Y%m%d-%H%M%S");
+    }
+    set->status = NotStarted;
+    set->pauseRequested = false;
+    set->stopRequested = false;
+    set->waitingForDiskSpace = false;
+    auto* job = new BackupJob(set);
+    // A pool that refuses the job (it has been shut down) leaves it with us;
+    // the set then simply stays NotStarted.
+    if (threadPool.add(job) != 0)
+        delete job;
+}
+
+bool ULVbase::canClose() {
+    return !busy && threadPool.getTotalJobCount() == 0;
+}
+
+void ULVbase::onJobNotification(TBJob* /*job*/, int code) {
+    if (code != TBThreadPool::JobFinished)
+        return;
+    CWinApp* app = AfxGetApp();
+    if (app && app->m_pMainWnd)
+        PostMessageW(app->m_pMainWnd->GetSafeHwnd(), WM_BACKUP_JOB_DONE, 0, 0);
+}

@@ -62,6 +62,11 @@ public:
     // "*", "?" and "[...]" may appear in any component. A pattern without
     // wildcards is appended when it is an existing folder.
     void expandWildcards(const terbin::TBString& pattern, terbin::TBStringArray& result);
+    // The folder that holds a set's log files and dated backup subfolders:
+    // its target (or the application's default target), then the computer
+    // folder and the set's name where the set asks for them.
+    static terbin::TBString topLevelTarget(const BackupSet& set);
+
     // Starts `program` (quoted) with `args`; with `wait` non-zero waits up to
     // `timeoutMs` (all bits set: no limit). 0 on success; else the start
     // error, the wait's error, or (unless `ignoreStatus`) the exit code.

@@ -57,14 +57,9 @@ uint32_t BackupJob::run() {
     // A negative count would empty the whole target; it keeps everything.
     const int32_t keep = set.backupFolderCount > 0 ? set.backupFolderCount : 0;
 
-    TBString topLevel = set.targetFolder.isEmpty() ? theBaseApp.defaultTargetFolder : set.targetFolder;
-    const bool haveTarget = !topLevel.isEmpty();
-    if (set.backupAddComputerFolder != 0) {
-        topLevel = TBFilename::concatPaths(topLevel, theBaseApp.computerFolderName);
-    }
-    if (set.backupAddBackupSetFolder != 0) {
-        topLevel = TBFilename::concatPaths(topLevel, set.backupName);
-    }
+    const bool haveTarget =
+        !set.targetFolder.isEmpty() || !theBaseApp.defaultTargetFolder.isEmpty();
+    const TBString topLevel = topLevelTarget(set);
     TBString finalTarget = topLevel;
     TBString logName = L"backup-" + set.backupName;
     if (type == DateSubfolder) {
@@ -172,6 +167,17 @@ uint32_t BackupJob::run() {
 
     logSummary();
     return 0;
+}
+
+TBString BackupJob::topLevelTarget(const BackupSet& set) {
+    TBString topLevel = set.targetFolder.isEmpty() ? theBaseApp.defaultTargetFolder : set.targetFolder;
+    if (set.backupAddComputerFolder != 0) {
+        topLevel = TBFilename::concatPaths(topLevel, theBaseApp.computerFolderName);
+    }
+    if (set.backupAddBackupSetFolder != 0) {
+        topLevel = TBFilename::concatPaths(topLevel, set.backupName);
+    }
+    return topLevel;
 }
 
 uint32_t BackupJob::runScript(bool pre) {

@@ -1,0 +1,178 @@
+// The catalogue of backup sets: the sets stored in the registry, the default
+// sets of a first run, sets made from definition files and from added folders.
+#include <memory>
+#include <unordered_set>
+
+#include "base/BackupSetDefinition.h"
+#include "base/ULVConfig.h"
+#include "base/ULVbase.h"
+#include "foundation/TBEnvironment.h"
+#include "foundation/TBFilename.h"
+#include "foundation/TBFolder.h"
+#include "foundation/TBRegistry.h"
+#include "foundation/TBStringArray.h"
+#include "foundation/XmlFile.h"
+
+using terbin::TBFilename;
+using terbin::TBFolder;
+using terbin::TBHiveCurrentUser;
+using terbin::TBRegistryKey;
+using terbin::TBString;
+using terbin::TBStringArray;
+
+namespace {
+
+TBString setsKeyPath() {
+    return theAppConfig.getRegistryRoot() + L"/BackupSets";
+}
+
+// Appends under the catalogue's write lock and hands ownership to the
+// catalogue; an append that throws leaves no set behind and the lock free.
+BackupSet* appendSet(ULVbase& app, std::unique_ptr<BackupSet> set) {
+    struct WriteLock {
+        explicit WriteLock(terbin::TBLockableObject& o) : object(o) {
+            object.lockForWriting(terbin::TBLockableObject::WaitForever);
+        }
+        ~WriteLock() { object.unlock(); }
+        terbin::TBLockableObject& object;
+    } lock(app.backupSets);
+    app.backupSets.add(set.get());
+    return set.release();
+}
+
+// A key name under which saving cannot overwrite another set: `preferred`
+// when no subkey has that name, else the smallest free decimal name. The
+// stored names need not be 1 to n (sets are removed, other versions wrote
+// them), so the catalogue's count alone may name a key in use.
+TBString freeKeyName(const TBString& preferred) {
+    TBStringArray names;
+    TBRegistryKey(TBHiveCurrentUser, setsKeyPath(), false).keyNames(names);
+    // Key names compare without regard to case; decimal names have none, so
+    // folding the stored names is enough.
+    std::unordered_set<TBString> taken;
+    for (const TBString& name : names) taken.insert(name.foldCase());
+    if (!preferred.isEmpty() && !taken.contains(preferred.foldCase()))
+        return preferred;
+    for (int64_t number = 0;; ++number) {
+        TBString name = TBString::valueOf(number);
+        if (!taken.contains(name))
+            return name;
+    }
+}
+
+void applyDefaultSettings(BackupSet& set, const wchar_t* name) {
+    set.backupName = name;
+    set.backupAddComputerFolder = 1;
+    set.backupType = DateSubfolder;
+    set.backupFolderCount = 8;
+}
+
+void saveDefaultSet(ULVbase& app, BackupSet& set) {
+    set.save(freeKeyName(TBString::valueOf(app.backupSets.size())));
+}
+
+struct UserFolderSet {
+    const wchar_t* name;
+    const wchar_t* source;
+    std::initializer_list<const wchar_t*> excludedFolders;
+    std::initializer_list<const wchar_t*> excludedFiles;
+};
+
+const UserFolderSet UserFolderSets[] = {
+    {L"Documents and Settings",
+     L"Documents and Settings",
+     {L"Documents and Settings/*/Application Data", L"Documents and Settings/*/Local Settings",
+      L"Documents and Settings/LocalService", L"Documents and Settings/NetworkService", L"Temp",
+      L"Tmp"},
+     {L"ntuser.dat*", L"*.tmp", L"*.log", L"thumbs.db"}},
+    {L"User Files",
+     L"Users",
+     {L"Users/*/AppData", L"Temp", L"Tmp"},
+     {L"ntuser.dat*", L"*.tmp", L"*.log", L"thumbs.db"}},
+    {L"Home", L"Home", {}, {}},
+};
+
+const wchar_t* const MailSources[] = {
+    L"Users/*/AppData/Local/Microsoft/Outlook",
+    L"Users/*/AppData/Roaming/Microsoft/Outlook",
+    L"Users/*/AppData/Local/Microsoft/Windows Mail",
+    L"Users/*/AppData/Roaming/Microsoft/Stationery",
+    L"Users/*/AppData/Roaming/Microsoft/Signatures",
+    L"Users/*/Contacts",
+    L"Documents and Settings/*/Local Settings/Application Data/Microsoft/Outlook",
+    L"Documents and Settings/*/Application Data/Microsoft/Address Book",
+    // One entry, split only to fit the line.
+    (L"Documents and Settings/*/Local Settings/Application Data/Identities/*/Microsoft/"
+     L"Outlook Express"),
+};
+
+void createDefaultSets(ULVbase& app) {
+    // An empty value counts as undefined: joined to "", every source would
+    // be a path relative to whatever the current folder happens to be.
+    const TBString drive = terbin::tb_misc_getEnvironmentVariable(L"SystemDrive");
+    if (drive.isEmpty())
+        return;
+    for (const UserFolderSet& row : UserFolderSets) {
+        const TBString source = TBFilename::concatPaths(drive, row.source, TBFilename::NativePath);
+        BackupSet* set = app.addBackupSourceFolder(nullptr, source, false);
+        if (set == nullptr)
+            continue;
+        applyDefaultSettings(*set, row.name);
+        for (const wchar_t* folder : row.excludedFolders) set->excludeFolder(folder);
+        for (const wchar_t* file : row.excludedFiles) set->excludeFile(file);
+        saveDefaultSet(app, *set);
+    }
+    // Forced: the set is made whether or not any of these folders exists yet.
+    BackupSet* mail = nullptr;
+    for (const wchar_t* source : MailSources) {
+        mail = app.addBackupSourceFolder(
+            mail, TBFilename::concatPaths(drive, source, TBFilename::NativePath), true);
+    }
+    applyDefaultSettings(*mail, L"Mail and Contacts");
+    saveDefaultSet(app, *mail);
+}
+
+}  // namespace
+
+void ULVbase::loadBackupSets() {
+    TBStringArray names;
+    TBRegistryKey(TBHiveCurrentUser, setsKeyPath(), false).keyNames(names);
+    for (const TBString& name : names) {
+        auto set = std::make_unique<BackupSet>();
+        set->load(name);
+        appendSet(*this, std::move(set));
+    }
+    if (!backupSets.isEmpty())
+        return;
+    firstRun = true;
+    createDefaultSets(*this);
+}
+
+void ULVbase::addBackupSet(const TBString& path) {
+    xml::XmlFile file;
+    if (file.load(path) != 0)
+        return;
+    xml::XmlNode* definition = file.findNode(L"backupset");
+    if (definition == nullptr)
+        return;
+    BackupSet* set = appendSet(*this, std::make_unique<BackupSet>());
+    readBackupSetDefinition(*definition, *set);
+    set->save(freeKeyName(TBString()));
+}
+
+BackupSet* ULVbase::addBackupSourceFolder(BackupSet* set, const TBString& path, bool force) {
+    if (!force && !TBFolder(path).isOpen())
+        return set;
+    bool held = false;
+    for (const BackupSet* other : backupSets) {
+        if (other != nullptr && other->containsSourceFolder(path)) {
+            held = true;
+            break;
+        }
+    }
+    if (set == nullptr)
+        set = appendSet(*this, std::make_unique<BackupSet>());
+    if (!held)
+        set->addSourceFolder(path, force);
+    return set;
+}

@@ -1,0 +1,203 @@
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/ULVbase.h"
+#include "foundation/TBLog.h"
+#include "host/Commands.h"
+
+using terbin::TBString;
+
+namespace {
+
+volatile sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
+
+std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = terbin::TBLog::format(fmt, args);
+    va_end(args);
+    return text;
+}
+
+std::string bytes(int64_t count) { return format("%llk", static_cast<long long>(count)); }
+
+// The set named by `word`: its index in the catalogue, or its name (letter
+// case ignored). Null when there is none.
+BackupSet* findSet(const std::string& word) {
+    const auto& sets = theBaseApp.backupSets;
+    if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
+        const long index = std::strtol(word.c_str(), nullptr, 10);
+        return index < sets.size() ? sets[static_cast<int>(index)] : nullptr;
+    }
+    for (BackupSet* set : sets) {
+        if (set && set->backupName.equalsNoCase(TBString::fromBytes(word))) return set;
+    }
+    return nullptr;
+}
+
+int terminalWidth() {
+    struct winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    return 100;
+}
+
+// One line about the set that is being worked on.
+class Progress {
+public:
+    explicit Progress(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
+
+    void show(const std::vector<BackupSet*>& sets) {
+        BackupSet* current = nullptr;
+        for (BackupSet* set : sets) {
+            const int32_t status = set->status;
+            if (status == Running || status == RunningPreScript || status == RunningPostScript) {
+                current = set;
+            }
+        }
+        if (!current) return;
+        BackupSetState state;
+        current->getState(state);
+        const int64_t copied = current->bytesCopied + state.fileBytesCopied;
+        const double seconds =
+            std::chrono::duration<double>(Clock::now() - start_).count();
+        std::string line = current->backupName.narrow() + ": " +
+                           current->getStatusString().narrow() +
+                           format(" | %d copied, %d unchanged, %d skipped, %d failed | ",
+                                  current->filesCopied.load(), current->filesUnchanged.load(),
+                                  current->filesSkipped.load(),
+                                  static_cast<int>(current->failedFiles.size())) +
+                           bytes(copied) + ", " +
+                           bytes(seconds > 0 ? static_cast<int64_t>(copied / seconds) : 0) + "/s";
+        if (current->waitingForDiskSpace) line += " | waiting for disk space";
+        if (state.activity == CopyingFile) {
+            line += " | " + state.sourcePath.narrow() + " (" + bytes(state.fileBytesCopied) +
+                    " of " + bytes(state.fileSize) + ")";
+        } else if (state.activity == ScanningFolder || state.activity == RemovingFolder) {
+            line += " | " + state.message.narrow();
+        }
+        if (terminal_) {
+            const size_t width = static_cast<size_t>(terminalWidth() - 1);
+            if (line.size() > width) line = line.substr(0, width - 3) + "...";
+            std::printf("\r%s\033[K", line.c_str());
+            std::fflush(stdout);
+            shown_ = true;
+        } else if (line != last_) {
+            std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+            last_ = line;
+        }
+    }
+    // Ends the refreshing line so that what follows starts on its own.
+    void finish() {
+        if (terminal_ && shown_) std::printf("\r\033[K");
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool terminal_;
+    Clock::time_point start_;
+    std::string last_;
+    bool shown_ = false;
+};
+
+void printSummary(const BackupSet& set) {
+    std::printf("%s: %s\n", set.backupName.narrow().c_str(), set.getStatusString().narrow().c_str());
+    std::printf("  %d folder(s) scanned, %d skipped, %d failed\n", set.foldersScanned.load(),
+                set.foldersSkipped.load(), static_cast<int>(set.failedFolders.size()));
+    std::printf("  %d file(s) %s copied, %d unchanged, %d skipped, %d failed\n",
+                set.filesCopied.load(), bytes(set.bytesCopied).c_str(), set.filesUnchanged.load(),
+                set.filesSkipped.load(), static_cast<int>(set.failedFiles.size()));
+    const int shown = std::min(10, set.failedFolders.size());
+    for (int i = 0; i < shown; ++i) {
+        std::printf("    failed folder: %s\n", set.failedFolders[i].narrow().c_str());
+    }
+    const int files = std::min(10, set.failedFiles.size());
+    for (int i = 0; i < files; ++i) {
+        std::printf("    failed file: %s\n", set.failedFiles[i].narrow().c_str());
+    }
+    if (set.failedFiles.size() > files) {
+        std::printf("    … and %d more (see the log)\n", set.failedFiles.size() - files);
+    }
+    if (set.backupCreateLog != 0) std::printf("  log: %s\n", set.logFilePath.narrow().c_str());
+}
+
+}  // namespace
+
+int runSets(const HostOptions& options, bool all, const std::vector<std::string>& names) {
+    HostSession session(options);
+    std::vector<BackupSet*> chosen;
+    if (all) {
+        for (BackupSet* set : theBaseApp.backupSets) {
+            if (set && set->backupExcludeFromStartAll == 0) chosen.push_back(set);
+        }
+    }
+    for (const std::string& name : names) {
+        BackupSet* set = findSet(name);
+        if (!set) {
+            std::fprintf(stderr, "ulvaren: no backup set %s (see: ulvaren list)\n", name.c_str());
+            return 2;
+        }
+        if (std::find(chosen.begin(), chosen.end(), set) == chosen.end()) chosen.push_back(set);
+    }
+    if (chosen.empty()) {
+        std::printf("no backup set to run\n");
+        return 0;
+    }
+
+    struct sigaction action{};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    for (BackupSet* set : chosen) {
+        set->status = NotStarted;
+        set->stopRequested = false;
+        theBaseApp.startBackupSet(set);
+    }
+
+    Progress progress(isatty(STDOUT_FILENO) != 0);
+    size_t finished = 0;
+    bool stopping = false;
+    const auto interval = std::chrono::milliseconds(isatty(STDOUT_FILENO) ? 200 : 1000);
+    auto next = std::chrono::steady_clock::now();
+    while (finished < chosen.size() || theBaseApp.threadPool.getTotalJobCount() > 0) {
+        MSG message{};
+        if (session.mainWindow().waitMessage(message, 50) &&
+            message.message == WM_BACKUP_JOB_DONE) {
+            ++finished;
+        }
+        if (interrupted && !stopping) {
+            // Stop every set, as the stop-all command does; the jobs end at
+            // their next check and the loop waits for them.
+            stopping = true;
+            theBaseApp.runAllowed = false;
+            for (BackupSet* set : chosen) set->stopRequested = true;
+            progress.finish();
+            std::printf("stopping…\n");
+        }
+        if (std::chrono::steady_clock::now() >= next) {
+            progress.show(chosen);
+            next = std::chrono::steady_clock::now() + interval;
+        }
+    }
+    progress.finish();
+
+    bool allComplete = true;
+    for (BackupSet* set : chosen) {
+        printSummary(*set);
+        if (set->status != Complete) allComplete = false;
+    }
+    if (interrupted) return 130;
+    return allComplete ? 0 : 1;
+}

@@ -1,0 +1,64 @@
+// ulvaren: runs and manages backup sets from the terminal.
+//
+//   ulvaren list
+//   ulvaren import [--target DIR] FILE.xml...
+//   ulvaren run (--all | SET...)
+//
+// Every command takes --registry FILE (the store of backup sets) and
+// --default-target DIR (where sets without a target of their own go).
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "host/Commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"ulvaren - backs up folders into dated copies, incrementally"};
+    app.require_subcommand(1);
+    HostOptions options;
+    auto addCommon = [&](CLI::App* command) {
+        command->add_option("--registry", options.registry,
+                            "registry file holding the backup sets "
+                            "(default: $ULVAREN_REGISTRY, else ~/.config/ulvaren/registry.db)");
+        command->add_option("--default-target", options.defaultTarget,
+                            "target of sets without one (default: $ULVAREN_DEFAULT_TARGET, "
+                            "else ~/Backups)");
+    };
+
+    CLI::App* list = app.add_subcommand("list", "show every backup set and its last run");
+    addCommon(list);
+
+    CLI::App* import = app.add_subcommand("import", "add backup sets from definition files");
+    std::vector<std::string> files;
+    std::string target;
+    import->add_option("files", files, "backup set definition files (XML)")->required();
+    import->add_option("--target", target, "target folder for the sets added");
+    addCommon(import);
+
+    CLI::App* run = app.add_subcommand("run", "run backup sets, showing progress; Ctrl-C stops");
+    bool all = false;
+    std::vector<std::string> sets;
+    auto* allFlag = run->add_flag("--all", all, "run every set not excluded from running all");
+    run->add_option("sets", sets, "sets to run, by index or name")->excludes(allFlag);
+    addCommon(run);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+    if (run->parsed() && !all && sets.empty()) {
+        std::fprintf(stderr, "ulvaren run: name the sets to run, or give --all\n");
+        return 2;
+    }
+
+    try {
+        if (list->parsed()) return listSets(options);
+        if (import->parsed()) return importSets(options, files, target);
+        return runSets(options, all, sets);
+    } catch (const HostError& e) {
+        std::fprintf(stderr, "ulvaren: %s\n", e.message.c_str());
+        return 1;
+    }
+}

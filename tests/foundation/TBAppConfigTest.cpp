@@ -1,0 +1,87 @@
+#include "foundation/TBAppConfig.h"
+
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include "foundation/TBEnvironment.h"
+#include "support/TempDir.h"
+
+using terbin::TBString;
+using util::ProductValue;
+using util::TBAppConfig;
+using util::TBAppInfo;
+
+namespace {
+
+TBString path(const std::string& bytes) {
+    return TBString::fromBytes(bytes);
+}
+
+TEST(ProductValues, ConvertBetweenTextAndNumber) {
+    TBAppConfig config(L"Test");
+    config.setProductValue(L"COUNT", -7);
+    config.setProductValue(L"TEXT", L"42 apples");
+    EXPECT_EQ(config.getProductString(L"count").narrow(), "-7");
+    EXPECT_EQ(config.getProductInt32(L"Text"), 42);
+    EXPECT_EQ(config.getProductUInt32(L"COUNT"), 0u);
+    EXPECT_EQ(config.getProductInteger(L"MISSING", 9), 9);
+    EXPECT_EQ(config.getProductString(L"MISSING").narrow(), "");
+    EXPECT_FALSE(config.isProductValue(L"MISSING"));
+}
+
+TEST(ProductValues, ProductFileSetsTypedValuesAndTheDataFolder) {
+    TempDir dir;
+    writeFile(dir / "product.bcf",
+              "# product file\n"
+              "PRODUCT_TITLE = \"Ulvaren # Home\"  # the title\n"
+              "PRODUCT_BUILD = 200\r\n"
+              "PRODUCT_QUOTED = \"7\"\n"
+              "PRODUCT_MIXED = 3rd edition # note\n"
+              "PRODUCT_HUGE = 99999999999\n"
+              "DATA_DIR = /srv/ulvaren\n"
+              "no value here\n");
+    TBAppConfig config(L"Test");
+    config.setProductValue(L"PRODUCT_BUILD", 126);
+    ASSERT_EQ(config.loadProductInfo(path(dir / "product.bcf")), 0u);
+    EXPECT_EQ(config.getProductString(L"PRODUCT_TITLE").narrow(), "Ulvaren # Home");
+    EXPECT_EQ(config.getProductInt32(L"PRODUCT_BUILD"), 200);
+    ProductValue value;
+    config.getProductValue(L"PRODUCT_QUOTED", value);
+    EXPECT_TRUE(value.isString());
+    config.getProductValue(L"PRODUCT_HUGE", value);
+    EXPECT_TRUE(value.isString());
+    EXPECT_EQ(config.getProductString(L"PRODUCT_MIXED").narrow(), "3rd edition");
+    EXPECT_EQ(config.getDataDir().narrow(), "/srv/ulvaren");
+    EXPECT_EQ(config.loadProductInfo(path(dir / "absent.bcf")), 2u);
+}
+
+TEST(ProductInfo, VersionFormatsTitleAndNumbers) {
+    const TBAppInfo info(L"Ulvaren", 1, 1, 6, 126);
+    EXPECT_EQ(info.version(L"%t v%m.%n.%r build %b").narrow(), "Ulvaren v1.1.6 build 126");
+    EXPECT_EQ(info.version("100%% %x%").narrow(), "100% %x%");
+}
+
+TEST(ResourceFiles, FirstFolderHoldingTheFileWinsElseTheFirstFolder) {
+    TempDir dir;
+    terbin::tb_misc_setExecutablePath(path(dir / "app/bin/ulvaren"));
+    unsetenv("ULVAREN_RESOURCES");
+    writeFile(dir / "app/share/ulvaren/a.ini", "");
+    writeFile(dir / "app/bin/resources/b.ini", "");
+    writeFile(dir / "app/share/ulvaren/b.ini", "");
+    writeFile(dir / "env/c.ini", "");
+    writeFile(dir / "app/bin/resources/c.ini", "");
+    const TBAppConfig config(L"Test");
+    const auto find = [&](const wchar_t* name) { return config.getResourceFile(name).narrow(); };
+    EXPECT_EQ(find(L"a.ini"), dir / "app/share/ulvaren/a.ini");
+    EXPECT_EQ(find(L"b.ini"), dir / "app/bin/resources/b.ini");
+    EXPECT_EQ(find(L"none.ini"), dir / "app/bin/resources/none.ini");
+    setenv("ULVAREN_RESOURCES", (dir / "env").c_str(), 1);
+    EXPECT_EQ(find(L"c.ini"), dir / "env/c.ini");
+    EXPECT_EQ(find(L"b.ini"), dir / "app/bin/resources/b.ini");
+    EXPECT_EQ(find(L"none.ini"), dir / "env/none.ini");
+    unsetenv("ULVAREN_RESOURCES");
+    terbin::tb_misc_setExecutablePath(TBString());
+}
+
+}  // namespace
