@@ -119,11 +119,11 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
             if (filter && backupSet->isFileExcluded(name)) {
                 backupSet->filesSkipped += 1;
             } else {
-                files.add(info);
+                files.add(std::move(info));
             }
         } else if (info.isDirectory()) {
             if (!filter) {
-                folders.add(info);
+                folders.add(std::move(info));
                 continue;
             }
             const TBString path = TBFilename::concatPaths(listing.path(), name);
@@ -138,7 +138,7 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
                 log.info(" skipped folder %s", path.narrow().c_str());
                 backupSet->foldersSkipped += 1;
             } else {
-                folders.add(info);
+                folders.add(std::move(info));
             }
         }
     }

@@ -17,7 +17,7 @@ TargetLister::~TargetLister() {
         std::lock_guard<std::mutex> guard(mutex_);
         quit_ = true;
     }
-    wake_.notify_all();
+    listerWake_.notify_one();
     thread_.join();
 }
 
@@ -27,12 +27,14 @@ bool TargetLister::isRequested(const TBString& folder) const {
 }
 
 void TargetLister::prefetch(const TBString& folder) {
+    bool wake = false;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         if (isRequested(folder)) return;
         requests_.push_back(folder);
+        wake = listerWaiting_;
     }
-    wake_.notify_all();
+    if (wake) listerWake_.notify_one();
 }
 
 TargetLister::Outcome TargetLister::take(const TBString& folder, TBList<TBFileInfo>& folders,
@@ -44,33 +46,41 @@ TargetLister::Outcome TargetLister::take(const TBString& folder, TBList<TBFileIn
     auto queued = std::find(requests_.begin(), requests_.end(), folder);
     if (queued != requests_.end()) std::rotate(queued, queued + 1, requests_.end());
     wanted_ = folder;
-    wake_.notify_all();
-    wake_.wait(lock, [&] { return ready_.count(folder) != 0; });
+    if (ready_.count(folder) == 0) {
+        if (listerWaiting_) listerWake_.notify_one();
+        copyWaiting_ = true;
+        copyWake_.wait(lock, [&] { return ready_.count(folder) != 0; });
+        copyWaiting_ = false;
+    }
     wanted_ = TBString();
-    Listing& listing = ready_[folder];
-    const Outcome outcome = listing.outcome;
-    folders = std::move(listing.folders);
-    files = std::move(listing.files);
-    ready_.erase(folder);
-    wake_.notify_all();
+    auto ready = ready_.find(folder);
+    const Outcome outcome = ready->second.outcome;
+    folders = std::move(ready->second.folders);
+    files = std::move(ready->second.files);
+    ready_.erase(ready);
+    if (listerWaiting_ && !requests_.empty()) listerWake_.notify_one();
     return outcome;
 }
 
 void TargetLister::reset() {
     std::unique_lock<std::mutex> lock(mutex_);
     requests_.clear();
-    wake_.wait(lock, [this] { return busyWith_.isEmpty(); });
+    copyWaiting_ = true;
+    copyWake_.wait(lock, [this] { return busyWith_.isEmpty(); });
+    copyWaiting_ = false;
     ready_.clear();
 }
 
 void TargetLister::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [this] {
+        listerWaiting_ = true;
+        listerWake_.wait(lock, [this] {
             if (quit_) return true;
             if (requests_.empty()) return false;
             return ready_.size() < MaxReady || requests_.back() == wanted_;
         });
+        listerWaiting_ = false;
         if (quit_) return;
         busyWith_ = requests_.back();
         requests_.pop_back();
@@ -80,7 +90,7 @@ void TargetLister::work() {
         lock.lock();
         ready_[folder] = std::move(listing);
         busyWith_ = TBString();
-        wake_.notify_all();
+        if (copyWaiting_) copyWake_.notify_one();
     }
 }
 
@@ -98,9 +108,9 @@ TargetLister::Listing TargetLister::list(const TBString& folder) const {
         const TBString& name = info.getName();
         if (name == L"." || name == L"..") continue;
         if (info.isFile()) {
-            result.files.add(info);
+            result.files.add(std::move(info));
         } else if (info.isDirectory()) {
-            result.folders.add(info);
+            result.folders.add(std::move(info));
         }
     }
     return result;

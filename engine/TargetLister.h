@@ -53,7 +53,13 @@ private:
 
     const BackupJob& job_;
     std::mutex mutex_;
-    std::condition_variable wake_;
+    // Wakes the lister (work to do, or room for more) and the copy (its
+    // listing is ready). Each side is woken only while it waits, as wake-ups
+    // cost more than a small listing.
+    std::condition_variable listerWake_;
+    std::condition_variable copyWake_;
+    bool listerWaiting_ = false;
+    bool copyWaiting_ = false;
     std::vector<terbin::TBString> requests_;  // the last is served first
     std::unordered_map<terbin::TBString, Listing> ready_;
     terbin::TBString busyWith_;  // being listed now (empty when idle)
