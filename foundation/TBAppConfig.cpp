@@ -16,18 +16,6 @@ namespace util {
 
 namespace {
 
-bool isBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
-TBString trim(const TBString& text) {
-    int start = 0;
-    int end = text.length();
-    while (start < end && isBlank(text[start])) ++start;
-    while (end > start && isBlank(text[end - 1])) --end;
-    return text.mid(start, end - start);
-}
-
 // The value of a whole decimal number within 32 bits; false for anything else.
 bool parseInteger(const TBString& text, int32_t& number) {
     int i = 0;
@@ -54,34 +42,18 @@ bool parseInteger(const TBString& text, int32_t& number) {
 
 // A product file's value text: a quoted string, or the text up to a comment.
 ProductValue parseValue(const TBString& raw) {
-    const TBString text = trim(raw);
+    const TBString text = raw.trimmed();
     if (!text.isEmpty() && text[0] == L'"') {
         const int close = text.first(L'"', 1);
         if (close > 0)
             return text.mid(1, close - 1);
     }
     const int hash = text.first(L'#');
-    const TBString plain = trim(hash < 0 ? text : text.left(hash));
+    const TBString plain = (hash < 0 ? text : text.left(hash)).trimmed();
     int32_t number = 0;
     if (parseInteger(plain, number))
         return number;
     return plain;
-}
-
-bool readWholeFile(const TBString& path, std::string& bytes, uint32_t& result) {
-    terbin::TBFile file;
-    result = file.open(path, terbin::TBFile::ReadMode);
-    if (result != 0)
-        return false;
-    char buffer[16384];
-    for (;;) {
-        int64_t count = 0;
-        result = file.read(buffer, sizeof buffer, count);
-        if (result != 0 || count == 0)
-            break;
-        bytes.append(buffer, static_cast<size_t>(count));
-    }
-    return true;
 }
 
 }  // namespace
@@ -140,9 +112,11 @@ TBAppConfig::TBAppConfig(const TBString& productName) : productName_(productName
 TBAppConfig::~TBAppConfig() = default;
 
 uint32_t TBAppConfig::loadProductInfo(const TBString& path) {
+    // A product file is a few lines; anything larger than this is not one.
+    constexpr int64_t MaxBytes = 1 << 20;
     std::string bytes;
-    uint32_t result = 0;
-    if (!readWholeFile(path, bytes, result))
+    const uint32_t result = terbin::TBFile::readAll(path, bytes, MaxBytes);
+    if (result != 0)
         return result;
 
     std::string_view rest(bytes);
@@ -150,14 +124,15 @@ uint32_t TBAppConfig::loadProductInfo(const TBString& path) {
         rest.remove_prefix(3);
     while (!rest.empty()) {
         const size_t end = rest.find('\n');
-        const TBString line = trim(TBString::fromBytes(rest.substr(0, end)).replace(L"\r", L""));
+        const TBString line =
+            TBString::fromBytes(rest.substr(0, end)).replace(L"\r", L"").trimmed();
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         if (line.isEmpty() || line[0] == L'#')
             continue;
         const int equals = line.first(L'=');
         if (equals <= 0)
             continue;
-        const TBString name = trim(line.left(equals));
+        const TBString name = line.left(equals).trimmed();
         if (name.isEmpty())
             continue;
         const ProductValue value = parseValue(line.mid(equals + 1));

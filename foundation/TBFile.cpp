@@ -27,9 +27,11 @@ uint32_t TBFile::open(const TBString& path, int mode) {
         // O_NONBLOCK: a FIFO put in place of a file must not hang the backup.
         // O_NOATIME: reading for a backup should not count as use of the file.
         int fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK | O_NOATIME, 0);
-        if (fd < 0 && errno == EPERM) fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK, 0);
-        if (fd < 0) return fail(errno);
-        struct stat st{};
+        if (fd < 0 && errno == EPERM)
+            fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK, 0);
+        if (fd < 0)
+            return fail(errno);
+        struct stat st {};
         if (sys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
             const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
             sys.close(fd);
@@ -39,10 +41,12 @@ uint32_t TBFile::open(const TBString& path, int mode) {
         lastError_ = 0;
         return 0;
     }
-    if (mode != WriteMode) return fail(EINVAL);
+    if (mode != WriteMode)
+        return fail(EINVAL);
     const int fd = sys.open(bytes.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd < 0) return fail(errno == ELOOP ? EACCES : errno);
-    struct stat st{};
+    if (fd < 0)
+        return fail(errno == ELOOP ? EACCES : errno);
+    struct stat st {};
     if (sys.fstat(fd, &st) != 0) {
         const int error = errno;
         sys.close(fd);
@@ -66,7 +70,8 @@ uint32_t TBFile::open(const TBString& path, int mode) {
 
 uint32_t TBFile::read(void* buffer, int64_t size, int64_t& count) {
     count = 0;
-    if (fd_ < 0) return fail(EBADF);
+    if (fd_ < 0)
+        return fail(EBADF);
     SystemInterface& sys = tb_system();
     auto* out = static_cast<char*>(buffer);
     // A short read is taken as the end of the file by callers, so keep reading
@@ -74,10 +79,12 @@ uint32_t TBFile::read(void* buffer, int64_t size, int64_t& count) {
     while (count < size) {
         const ssize_t n = sys.read(fd_, out + count, static_cast<size_t>(size - count));
         if (n < 0) {
-            if (errno == EAGAIN) continue;
+            if (errno == EAGAIN)
+                continue;
             return fail(errno);
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         count += n;
     }
     return 0;
@@ -85,7 +92,8 @@ uint32_t TBFile::read(void* buffer, int64_t size, int64_t& count) {
 
 uint32_t TBFile::write(const void* buffer, int64_t count, int64_t& written) {
     written = 0;
-    if (fd_ < 0) return fail(EBADF);
+    if (fd_ < 0)
+        return fail(EBADF);
     SystemInterface& sys = tb_system();
     const auto* in = static_cast<const char*>(buffer);
     while (written < count) {
@@ -114,7 +122,8 @@ uint32_t TBFile::write(const void* buffer, int64_t count, int64_t& written) {
 
 uint32_t TBFile::transferFrom(TBFile& source, int64_t count, int64_t& copied) {
     copied = 0;
-    if (fd_ < 0 || source.fd_ < 0) return fail(EBADF);
+    if (fd_ < 0 || source.fd_ < 0)
+        return fail(EBADF);
     SystemInterface& sys = tb_system();
     while (copied < count) {
         const ssize_t n = sys.copyFileRange(source.fd_, fd_, static_cast<size_t>(count - copied));
@@ -129,7 +138,8 @@ uint32_t TBFile::transferFrom(TBFile& source, int64_t count, int64_t& copied) {
             }
             return fail(error);
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         copied += n;
     }
     position_ += copied;
@@ -138,24 +148,28 @@ uint32_t TBFile::transferFrom(TBFile& source, int64_t count, int64_t& copied) {
 }
 
 uint32_t TBFile::getInfo(TBFileInfo& info) const {
-    if (fd_ < 0) return TB_INVALID_PARAMETER;
+    if (fd_ < 0)
+        return TB_INVALID_PARAMETER;
     return info.query(fd_, "", TBString()) ? 0 : tb_status_getLastError();
 }
 
 uint32_t TBFile::setTimes(const TBTime& accessed, const TBTime& modified) {
     const struct timespec times[2] = {accessed.toTimespec(), modified.toTimespec()};
-    if (tb_system().futimens(fd_, times) != 0) return fail(errno);
+    if (tb_system().futimens(fd_, times) != 0)
+        return fail(errno);
     return 0;
 }
 
 uint32_t TBFile::setOwnerAndMode(mode_t mode, uid_t owner, gid_t group) {
     SystemInterface& sys = tb_system();
     mode &= 07777;
-    struct stat st{};
+    struct stat st {};
     const bool ownerKept = (sys.fchown(fd_, owner, group) == 0) ||
                            (sys.fstat(fd_, &st) == 0 && st.st_uid == owner && st.st_gid == group);
-    if (!ownerKept) mode &= 0700;
-    if (sys.fchmod(fd_, mode) != 0) return fail(errno);
+    if (!ownerKept)
+        mode &= 0700;
+    if (sys.fchmod(fd_, mode) != 0)
+        return fail(errno);
     return 0;
 }
 
@@ -163,6 +177,36 @@ void TBFile::close() {
     if (fd_ >= 0) {
         tb_system().close(fd_);
         fd_ = -1;
+    }
+}
+
+uint32_t TBFile::readAll(const TBString& path, std::string& bytes, int64_t maxBytes) {
+    bytes.clear();
+    TBFile file;
+    if (const uint32_t result = file.open(path, ReadMode); result != 0)
+        return result;
+    TBFileInfo info;
+    if (file.getInfo(info) == 0) {
+        if (info.getSize() > maxBytes)
+            return TB_FILE_TOO_LARGE;
+        bytes.reserve(static_cast<size_t>(info.getSize()));
+    }
+    // The size is only a hint: the file may grow meanwhile, and pseudo files
+    // report 0. Reading goes on to the real end.
+    constexpr int64_t ChunkSize = 64 * 1024;
+    for (;;) {
+        const size_t used = bytes.size();
+        bytes.resize(used + ChunkSize);
+        int64_t count = 0;
+        if (const uint32_t result = file.read(bytes.data() + used, ChunkSize, count); result != 0) {
+            bytes.resize(used);
+            return result;
+        }
+        bytes.resize(used + static_cast<size_t>(count));
+        if (static_cast<int64_t>(bytes.size()) > maxBytes)
+            return TB_FILE_TOO_LARGE;
+        if (count < ChunkSize)
+            return 0;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <string>
 
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBString.h"
@@ -55,6 +56,9 @@ public:
     uint32_t getLastError() const { return lastError_; }
     void close();
 
+    // Reads the whole file at `path` into `bytes` (to its real end, whatever
+    // size it reports). 223 (too large) when it holds more than `maxBytes`.
+    static uint32_t readAll(const TBString& path, std::string& bytes, int64_t maxBytes);
     // Deletes a file (or a symbolic link, not its target).
     static uint32_t remove(const TBString& path);
 

@@ -7,21 +7,7 @@
 
 namespace terbin {
 
-namespace {
-
-bool isBlank(wchar_t c) {
-    return c == L' ' || c == L'\t';
-}
-
-TBString trim(const TBString& text) {
-    int start = 0;
-    int end = text.length();
-    while (start < end && isBlank(text[start])) ++start;
-    while (end > start && isBlank(text[end - 1])) --end;
-    return text.mid(start, end - start);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TBConfigKey::TBConfigKey(const TBString& name, bool caseSensitive)
     : name_(name), caseSensitive_(caseSensitive) {}
@@ -67,20 +53,12 @@ TBIniFile::TBIniFile(const TBString& fileName, bool readNow, bool caseSensitive)
 }
 
 uint32_t TBIniFile::readFromFile(const TBString& path) {
-    TBFile file;
-    uint32_t result = file.open(path, TBFile::ReadMode);
-    if (result != 0)
-        return result;
-
+    // String tables are small; anything larger than this is not one.
+    constexpr int64_t MaxBytes = 16 << 20;
     std::string bytes;
-    char buffer[16384];
-    for (;;) {
-        int64_t count = 0;
-        result = file.read(buffer, sizeof buffer, count);
-        if (result != 0 || count == 0)
-            break;
-        bytes.append(buffer, static_cast<size_t>(count));
-    }
+    const uint32_t result = TBFile::readAll(path, bytes, MaxBytes);
+    if (result != 0 && bytes.empty())
+        return result;
 
     std::string_view rest(bytes);
     if (rest.starts_with("\xEF\xBB\xBF"))
@@ -98,22 +76,22 @@ uint32_t TBIniFile::readFromFile(const TBString& path) {
 }
 
 void TBIniFile::parseLine(const TBString& rawLine, TBConfigKey*& section) {
-    const TBString line = trim(rawLine);
+    const TBString line = rawLine.trimmed();
     if (line.isEmpty() || line[0] == L';' || line[0] == L'#')
         return;
     if (line[0] == L'[') {
         const int close = line.first(L']');
         if (close > 0)
-            section = addKey(trim(line.mid(1, close - 1)));
+            section = addKey(line.mid(1, close - 1).trimmed());
         return;
     }
     const int equals = line.first(L'=');
     if (equals <= 0)
         return;
-    const TBString key = trim(line.left(equals));
+    const TBString key = line.left(equals).trimmed();
     if (key.isEmpty())
         return;
-    TBString text = trim(line.mid(equals + 1));
+    TBString text = line.mid(equals + 1).trimmed();
     if (text.length() >= 2 && text[0] == L'"' && text[text.length() - 1] == L'"') {
         text = text.mid(1, text.length() - 2);
     }

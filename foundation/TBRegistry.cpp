@@ -4,9 +4,11 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "foundation/SystemInterface.h"
@@ -138,12 +140,17 @@ int execute(sqlite3* db, const char* sql) {
 }
 
 // The integer a one-row query yields; false when the query fails.
-bool queryInteger(sqlite3* db, const char* sql, int64_t& value) {
+// SQLITE_ROW when `value` was read; otherwise the step's result.
+int queryInteger(sqlite3* db, const char* sql, int64_t& value) {
     Statement query(db, sql);
-    if (query.step() != SQLITE_ROW)
-        return false;
-    value = query.integer(0);
-    return true;
+    const int rc = query.step();
+    if (rc == SQLITE_ROW)
+        value = query.integer(0);
+    return rc;
+}
+
+bool isBusy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
 }
 
 std::string storeFileOf(int hive) {
@@ -189,18 +196,21 @@ void makeFolderOf(const std::string& file) {
     }
 }
 
-enum class Layout { Ours, Blank, Foreign };
+// Busy: another connection is laying the store out or holds it; look again.
+enum class Layout { Ours, Blank, Foreign, Busy };
 
 // Looks at the store without writing: only a database made by this class, or
 // an empty one that holds nothing at all, may be used.
-Layout layoutOf(sqlite3* db) {
+Layout readLayout(sqlite3* db) {
     int64_t application = 0;
     int64_t version = 0;
     int64_t objects = 0;
-    if (!queryInteger(db, "PRAGMA application_id", application) ||
-        !queryInteger(db, "PRAGMA user_version", version) ||
-        !queryInteger(db, "SELECT count(*) FROM sqlite_schema", objects)) {
-        return Layout::Foreign;
+    for (const auto& [sql, value] : {std::pair{"SELECT count(*) FROM sqlite_schema", &objects},
+                                     std::pair{"PRAGMA application_id", &application},
+                                     std::pair{"PRAGMA user_version", &version}}) {
+        const int rc = queryInteger(db, sql, *value);
+        if (rc != SQLITE_ROW)
+            return isBusy(rc) ? Layout::Busy : Layout::Foreign;
     }
     if (application == 0 && version == 0 && objects == 0)
         return Layout::Blank;
@@ -211,6 +221,18 @@ Layout layoutOf(sqlite3* db) {
         return Layout::Foreign;
     Statement vals(db, "SELECT key, folded, name, type, data FROM vals LIMIT 0");
     return vals.step() == SQLITE_DONE ? Layout::Ours : Layout::Foreign;
+}
+
+// The layout as one snapshot shows it. The snapshot begins with a read of the
+// schema table, which also brings this connection's picture of the tables up
+// to date: another process may have laid the store out since it was opened.
+Layout layoutOf(sqlite3* db) {
+    const int rc = execute(db, "SAVEPOINT layout");
+    if (rc != SQLITE_OK)
+        return isBusy(rc) ? Layout::Busy : Layout::Foreign;
+    const Layout layout = readLayout(db);
+    execute(db, "RELEASE layout");
+    return layout;
 }
 
 // True when the file SQLite has opened begins as an SQLite database or is
@@ -265,6 +287,9 @@ public:
     // folder) is made and a blank one laid out. Null when the store is
     // missing or cannot be used; `result` says why.
     static std::shared_ptr<TBRegistryStore> open(int hive, bool create, uint32_t& result);
+    // One try of open; `again` says whether another try may succeed.
+    static std::shared_ptr<TBRegistryStore> tryOpen(int hive, bool create, uint32_t& result,
+                                                    bool& again);
 
     ~TBRegistryStore() { sqlite3_close_v2(db_); }
     TBRegistryStore(const TBRegistryStore&) = delete;
@@ -300,6 +325,19 @@ private:
 };
 
 std::shared_ptr<TBRegistryStore> TBRegistryStore::open(int hive, bool create, uint32_t& result) {
+    // Two processes that make the store at the same moment can trip over
+    // each other's first steps; the loser looks again once the winner is done.
+    for (int attempt = 0;; ++attempt) {
+        bool again = false;
+        auto store = tryOpen(hive, create, result, again);
+        if (store || !again || attempt == 50)
+            return store;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::shared_ptr<TBRegistryStore> TBRegistryStore::tryOpen(int hive, bool create, uint32_t& result,
+                                                          bool& again) {
     result = TB_FILE_NOT_FOUND;
     const std::string file = storeFileOf(hive);
     if (file.empty()) {
@@ -329,7 +367,17 @@ std::shared_ptr<TBRegistryStore> TBRegistryStore::open(int hive, bool create, ui
         return nullptr;
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, BusyTimeoutMs);
+    // A second process may find the store while the first is still laying
+    // it out; some of those moments answer "busy" without waiting.
     Layout layout = layoutOf(db);
+    for (int waited = 0; layout == Layout::Busy && waited < BusyTimeoutMs; waited += 20) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        layout = layoutOf(db);
+    }
+    if (layout == Layout::Busy) {
+        result = TB_BUSY;
+        return nullptr;
+    }
     if (layout == Layout::Blank) {
         if (!create)
             return nullptr;
@@ -344,16 +392,21 @@ std::shared_ptr<TBRegistryStore> TBRegistryStore::open(int hive, bool create, ui
             result = resultOf(rc);
             return nullptr;
         }
-        // Another process may have laid the store out meanwhile.
-        layout = layoutOf(db);
-        if (layout == Layout::Blank)
-            rc = execute(db, createLayoutSql().c_str());
-        if (layout != Layout::Foreign && rc == SQLITE_OK)
-            rc = execute(db, "COMMIT");
-        if (layout == Layout::Foreign || rc != SQLITE_OK) {
+        // Another process may have laid the store out meanwhile. This
+        // connection's picture of the tables predates that, so a fresh one
+        // takes the look.
+        if (layoutOf(db) != Layout::Blank) {
             execute(db, "ROLLBACK");
-            if (rc != SQLITE_OK)
-                result = resultOf(rc);
+            again = true;
+            return nullptr;
+        }
+        rc = execute(db, createLayoutSql().c_str());
+        if (rc == SQLITE_OK)
+            rc = execute(db, "COMMIT");
+        if (rc != SQLITE_OK) {
+            execute(db, "ROLLBACK");
+            result = resultOf(rc);
+            again = isBusy(rc) || (rc & 0xff) == SQLITE_READONLY;
             return nullptr;
         }
         layout = Layout::Ours;

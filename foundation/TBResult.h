@@ -19,6 +19,7 @@ constexpr uint32_t TB_DISK_FULL = 112;
 constexpr uint32_t TB_DIR_NOT_EMPTY = 145;
 constexpr uint32_t TB_ALREADY_EXISTS = 183;
 constexpr uint32_t TB_FILENAME_TOO_LONG = 206;
+constexpr uint32_t TB_FILE_TOO_LARGE = 223;
 // Every errno without an entry of its own maps here (Windows' "general failure").
 constexpr uint32_t TB_GEN_FAILURE = 31;
 

@@ -16,10 +16,14 @@ constexpr char32_t EscapeBase = 0xDC00;
 // Length of the UTF-8 sequence that starts with `lead`, 0 for a byte that
 // cannot start one.
 int sequenceLength(unsigned char lead) {
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
     return 0;
 }
 
@@ -27,7 +31,8 @@ int sequenceLength(unsigned char lead) {
 // a surrogate, beyond U+10FFFF or a missing continuation byte).
 char32_t decodeSequence(const unsigned char* p, int n) {
     for (int i = 1; i < n; ++i) {
-        if ((p[i] & 0xC0) != 0x80) return 0;
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
     }
     char32_t cp = 0;
     switch (n) {
@@ -36,12 +41,14 @@ char32_t decodeSequence(const unsigned char* p, int n) {
             break;
         case 3:
             cp = ((p[0] & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
-            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))
+                return 0;
             break;
         case 4:
             cp = ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) |
                  (p[3] & 0x3Fu);
-            if (cp < 0x10000 || cp > 0x10FFFF) return 0;
+            if (cp < 0x10000 || cp > 0x10FFFF)
+                return 0;
             break;
         default:
             return 0;
@@ -69,14 +76,18 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 inline wchar_t fold(wchar_t c) {
     // ASCII is by far the commonest case in file names; skip ICU for it.
-    if (c < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-    if (c >= 0xDC80 && c <= 0xDCFF) return c;  // escaped raw byte: no case
+    if (c < 0x80)
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    if (c >= 0xDC80 && c <= 0xDCFF)
+        return c;  // escaped raw byte: no case
     return static_cast<wchar_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
 }  // namespace
 
-wchar_t TBString::foldChar(wchar_t c) { return fold(c); }
+wchar_t TBString::foldChar(wchar_t c) {
+    return fold(c);
+}
 
 TBString TBString::fromBytes(std::string_view bytes) {
     std::wstring out;
@@ -93,7 +104,8 @@ TBString TBString::fromBytes(std::string_view bytes) {
         }
         const int n = sequenceLength(lead);
         char32_t cp = 0;
-        if (n > 1 && i + static_cast<size_t>(n) <= size) cp = decodeSequence(p + i, n);
+        if (n > 1 && i + static_cast<size_t>(n) <= size)
+            cp = decodeSequence(p + i, n);
         if (cp != 0) {
             out += static_cast<wchar_t>(cp);
             i += static_cast<size_t>(n);
@@ -128,9 +140,11 @@ int TBString::compareNoCase(const TBString& other) const {
     for (size_t i = 0; i < n; ++i) {
         const wchar_t a = fold(value_[i]);
         const wchar_t b = fold(other.value_[i]);
-        if (a != b) return a < b ? -1 : 1;
+        if (a != b)
+            return a < b ? -1 : 1;
     }
-    if (value_.size() == other.value_.size()) return 0;
+    if (value_.size() == other.value_.size())
+        return 0;
     return value_.size() < other.value_.size() ? -1 : 1;
 }
 
@@ -141,13 +155,15 @@ TBString TBString::foldCase() const {
 }
 
 int TBString::firstOf(const TBString& chars, int start) const {
-    if (start < 0) start = 0;
+    if (start < 0)
+        start = 0;
     const size_t pos = value_.find_first_of(chars.value_, static_cast<size_t>(start));
     return pos == std::wstring::npos ? -1 : static_cast<int>(pos);
 }
 
 int TBString::first(wchar_t c, int start) const {
-    if (start < 0) start = 0;
+    if (start < 0)
+        start = 0;
     const size_t pos = value_.find(c, static_cast<size_t>(start));
     return pos == std::wstring::npos ? -1 : static_cast<int>(pos);
 }
@@ -158,32 +174,48 @@ int TBString::last(wchar_t c) const {
 }
 
 int TBString::indexOf(const TBString& text, int start) const {
-    if (start < 0) start = 0;
-    if (static_cast<size_t>(start) > value_.size()) return -1;
+    if (start < 0)
+        start = 0;
+    if (static_cast<size_t>(start) > value_.size())
+        return -1;
     const size_t pos = value_.find(text.value_, static_cast<size_t>(start));
     return pos == std::wstring::npos ? -1 : static_cast<int>(pos);
 }
 
+TBString TBString::trimmed() const {
+    const size_t start = value_.find_first_not_of(L" \t");
+    if (start == std::wstring::npos)
+        return {};
+    const size_t end = value_.find_last_not_of(L" \t");
+    return TBString(value_.substr(start, end - start + 1));
+}
+
 TBString TBString::left(int count) const {
-    if (count <= 0) return {};
+    if (count <= 0)
+        return {};
     return TBString(value_.substr(0, static_cast<size_t>(count)));
 }
 
 TBString TBString::mid(int start, int count) const {
-    if (start < 0) start = 0;
-    if (static_cast<size_t>(start) >= value_.size()) return {};
-    if (count < 0) return TBString(value_.substr(static_cast<size_t>(start)));
+    if (start < 0)
+        start = 0;
+    if (static_cast<size_t>(start) >= value_.size())
+        return {};
+    if (count < 0)
+        return TBString(value_.substr(static_cast<size_t>(start)));
     return TBString(value_.substr(static_cast<size_t>(start), static_cast<size_t>(count)));
 }
 
 TBString TBString::replace(const TBString& from, const TBString& to) const {
-    if (from.isEmpty()) return *this;
+    if (from.isEmpty())
+        return *this;
     std::wstring out;
     out.reserve(value_.size());
     size_t pos = 0;
     for (;;) {
         const size_t hit = value_.find(from.value_, pos);
-        if (hit == std::wstring::npos) break;
+        if (hit == std::wstring::npos)
+            break;
         out.append(value_, pos, hit - pos);
         out += to.value_;
         pos = hit + from.value_.size();
@@ -203,7 +235,8 @@ TBString TBString::quote(wchar_t quoteChar, bool always, wchar_t escape) const {
     out.reserve(value_.size() + 2);
     out += quoteChar;
     for (wchar_t c : value_) {
-        if (c == quoteChar && escape != 0) out += escape;
+        if (c == quoteChar && escape != 0)
+            out += escape;
         out += c;
     }
     out += quoteChar;
@@ -221,14 +254,20 @@ int32_t TBString::toInt32() const {
     int64_t result = 0;
     for (; i < value_.size() && value_[i] >= L'0' && value_[i] <= L'9'; ++i) {
         result = result * 10 + (value_[i] - L'0');
-        if (result > static_cast<int64_t>(INT32_MAX) + 1) break;
+        if (result > static_cast<int64_t>(INT32_MAX) + 1)
+            break;
     }
-    if (negative) result = -result;
-    if (result > INT32_MAX) return INT32_MAX;
-    if (result < INT32_MIN) return INT32_MIN;
+    if (negative)
+        result = -result;
+    if (result > INT32_MAX)
+        return INT32_MAX;
+    if (result < INT32_MIN)
+        return INT32_MIN;
     return static_cast<int32_t>(result);
 }
 
-TBString TBString::valueOf(int64_t value) { return TBString(std::to_wstring(value)); }
+TBString TBString::valueOf(int64_t value) {
+    return TBString(std::to_wstring(value));
+}
 
 }  // namespace terbin

@@ -53,6 +53,8 @@ public:
     bool startsWith(const TBString& text) const { return value_.starts_with(text.value_); }
     bool endsWith(const TBString& text) const { return value_.ends_with(text.value_); }
 
+    // The text without leading and trailing blanks and tabs.
+    TBString trimmed() const;
     // The first `count` characters (all when the string is shorter).
     TBString left(int count) const;
     // `count` characters from `start` (the rest when count is negative).

@@ -154,34 +154,12 @@ void XmlFile::clear() {
 
 uint32_t XmlFile::load(const terbin::TBString& path) {
     clear();
-    terbin::TBFile file;
-    if (const uint32_t rc = file.open(path, terbin::TBFile::ReadMode); rc != 0)
-        return rc;
-    terbin::TBFileInfo info;
-    if (const uint32_t rc = file.getInfo(info); rc != 0)
-        return fail(rc);
-    if (info.getSize() > MaxFileSize)
-        return fail(FileTooLarge);
-
-    // The size is only a hint: the file may grow between the query and the
-    // read, and some pseudo files report 0. Reading goes on to the real end,
-    // so a file that grew past the limit is still refused.
     std::string bytes;
-    bytes.reserve(static_cast<size_t>(info.getSize()));
-    constexpr int64_t ChunkSize = 64 * 1024;
-    for (;;) {
-        const size_t used = bytes.size();
-        bytes.resize(used + ChunkSize);
-        int64_t count = 0;
-        if (const uint32_t rc = file.read(bytes.data() + used, ChunkSize, count); rc != 0) {
-            return rc;
-        }
-        bytes.resize(used + static_cast<size_t>(count));
-        if (static_cast<int64_t>(bytes.size()) > MaxFileSize)
-            return fail(FileTooLarge);
-        if (count < ChunkSize)
-            break;
-    }
+    const uint32_t rc = terbin::TBFile::readAll(path, bytes, MaxFileSize);
+    if (rc == terbin::TB_FILE_TOO_LARGE)
+        return fail(FileTooLarge);
+    if (rc != 0)
+        return fail(rc);
     return loadMemory(bytes);
 }
 

@@ -6,46 +6,35 @@ using terbin::TBString;
 
 namespace {
 
+// Every field that assignment copies, each with a value unlike its default.
+#define COPIED_SCALARS(X)                                                                          \
+    X(backupType, DateTimeSubfolder)                                                               \
+    X(backupFolderCount, 7) X(backupFullPath, 0) X(backupAddComputerFolder, 0)                     \
+        X(backupAddBackupSetFolder, 1) X(backupFollowSymLinks, 1) X(backupCreateLog, 0)            \
+            X(backupExcludeFromStartAll, 1) X(preBackupEnabled, 1)                                 \
+                X(preBackupWaitForCompletion, 0) X(preBackupIgnoreStatus, 1)                       \
+                    X(preBackupTimeout, 1) X(preBackupTimeoutMS, 5) X(postBackupEnabled, 1)        \
+                        X(postBackupWaitForCompletion, 1) X(postBackupIgnoreStatus, 1)             \
+                            X(postBackupTimeout, 1) X(postBackupTimeoutMS, 6) X(foldersScanned, 1) \
+                                X(foldersSkipped, 2) X(filesCopied, 3) X(filesSkipped, 4)          \
+                                    X(filesUnchanged, 5) X(bytesCopied, 1ll << 40)                 \
+                                        X(status, Failed) X(modified, true)
+#define COPIED_TEXTS(X)                                                                   \
+    X(backupName, L"Docs")                                                                \
+    X(targetFolder, L"/backups") X(preBackupProgram, L"/bin/pre") X(preBackupArgs, L"-a") \
+        X(postBackupProgram, L"/bin/post") X(postBackupArgs, L"-b")                       \
+            X(registryKeyName, L"BackupSet3")
+#define COPIED_LISTS(X)                                                             \
+    X(sourceFolders, L"/home/ann")                                                  \
+    X(includeFiles, L"*.doc") X(excludeFiles, L"*.tmp") X(excludeFolders, L"cache") \
+        X(failedFiles, L"/f") X(failedFolders, L"/d")
+
 void fillEveryField(BackupSet& set) {
-    set.backupName = L"Docs";
-    set.targetFolder = L"/backups";
-    set.sourceFolders.add(L"/home/ann");
-    set.includeFiles.add(L"*.doc");
-    set.excludeFiles.add(L"*.tmp");
-    set.excludeFolders.add(L"cache");
-    set.backupType = DateTimeSubfolder;
-    set.backupFolderCount = 7;
-    set.backupFullPath = 0;
-    set.backupAddComputerFolder = 0;
-    set.backupAddBackupSetFolder = 1;
-    set.backupFollowSymLinks = 1;
-    set.backupCreateLog = 0;
-    set.backupExcludeFromStartAll = 1;
-    set.preBackupEnabled = 1;
-    set.preBackupWaitForCompletion = 0;
-    set.preBackupIgnoreStatus = 1;
-    set.preBackupTimeout = 1;
-    set.preBackupTimeoutMS = 5;
-    set.preBackupProgram = L"/bin/pre";
-    set.preBackupArgs = L"-a";
-    set.postBackupEnabled = 1;
-    set.postBackupWaitForCompletion = 1;
-    set.postBackupIgnoreStatus = 1;
-    set.postBackupTimeout = 1;
-    set.postBackupTimeoutMS = 6;
-    set.postBackupProgram = L"/bin/post";
-    set.postBackupArgs = L"-b";
-    set.modified = true;
-    set.registryKeyName = L"BackupSet3";
-    set.foldersScanned = 1;
-    set.foldersSkipped = 2;
-    set.filesCopied = 3;
-    set.filesSkipped = 4;
-    set.filesUnchanged = 5;
-    set.bytesCopied = 1ll << 40;
-    set.failedFiles.add(L"/f");
-    set.failedFolders.add(L"/d");
-    set.status = Failed;
+#define SET_VALUE(field, value) set.field = value;
+#define ADD_VALUE(field, value) set.field.add(value);
+    COPIED_SCALARS(SET_VALUE)
+    COPIED_TEXTS(SET_VALUE)
+    COPIED_LISTS(ADD_VALUE)
     set.pauseRequested = true;
     set.stopRequested = true;
     set.waitingForDiskSpace = true;
@@ -54,45 +43,10 @@ void fillEveryField(BackupSet& set) {
 }
 
 void expectSameSettingsAndStatistics(const BackupSet& a, const BackupSet& b) {
-    EXPECT_EQ(a.backupName, b.backupName);
-    EXPECT_EQ(a.targetFolder, b.targetFolder);
-    EXPECT_EQ(a.sourceFolders, b.sourceFolders);
-    EXPECT_EQ(a.includeFiles, b.includeFiles);
-    EXPECT_EQ(a.excludeFiles, b.excludeFiles);
-    EXPECT_EQ(a.excludeFolders, b.excludeFolders);
-    EXPECT_EQ(a.backupType, b.backupType);
-    EXPECT_EQ(a.backupFolderCount, b.backupFolderCount);
-    EXPECT_EQ(a.backupFullPath, b.backupFullPath);
-    EXPECT_EQ(a.backupAddComputerFolder, b.backupAddComputerFolder);
-    EXPECT_EQ(a.backupAddBackupSetFolder, b.backupAddBackupSetFolder);
-    EXPECT_EQ(a.backupFollowSymLinks, b.backupFollowSymLinks);
-    EXPECT_EQ(a.backupCreateLog, b.backupCreateLog);
-    EXPECT_EQ(a.backupExcludeFromStartAll, b.backupExcludeFromStartAll);
-    EXPECT_EQ(a.preBackupEnabled, b.preBackupEnabled);
-    EXPECT_EQ(a.preBackupWaitForCompletion, b.preBackupWaitForCompletion);
-    EXPECT_EQ(a.preBackupIgnoreStatus, b.preBackupIgnoreStatus);
-    EXPECT_EQ(a.preBackupTimeout, b.preBackupTimeout);
-    EXPECT_EQ(a.preBackupTimeoutMS, b.preBackupTimeoutMS);
-    EXPECT_EQ(a.preBackupProgram, b.preBackupProgram);
-    EXPECT_EQ(a.preBackupArgs, b.preBackupArgs);
-    EXPECT_EQ(a.postBackupEnabled, b.postBackupEnabled);
-    EXPECT_EQ(a.postBackupWaitForCompletion, b.postBackupWaitForCompletion);
-    EXPECT_EQ(a.postBackupIgnoreStatus, b.postBackupIgnoreStatus);
-    EXPECT_EQ(a.postBackupTimeout, b.postBackupTimeout);
-    EXPECT_EQ(a.postBackupTimeoutMS, b.postBackupTimeoutMS);
-    EXPECT_EQ(a.postBackupProgram, b.postBackupProgram);
-    EXPECT_EQ(a.postBackupArgs, b.postBackupArgs);
-    EXPECT_EQ(a.modified, b.modified);
-    EXPECT_EQ(a.registryKeyName, b.registryKeyName);
-    EXPECT_EQ(a.foldersScanned, b.foldersScanned);
-    EXPECT_EQ(a.foldersSkipped, b.foldersSkipped);
-    EXPECT_EQ(a.filesCopied, b.filesCopied);
-    EXPECT_EQ(a.filesSkipped, b.filesSkipped);
-    EXPECT_EQ(a.filesUnchanged, b.filesUnchanged);
-    EXPECT_EQ(a.bytesCopied, b.bytesCopied);
-    EXPECT_EQ(a.failedFiles, b.failedFiles);
-    EXPECT_EQ(a.failedFolders, b.failedFolders);
-    EXPECT_EQ(a.status, b.status);
+#define EXPECT_SAME(field, value) EXPECT_EQ(a.field, b.field) << #field;
+    COPIED_SCALARS(EXPECT_SAME)
+    COPIED_TEXTS(EXPECT_SAME)
+    COPIED_LISTS(EXPECT_SAME)
 }
 
 TEST(BackupSetCopy, CopyConstructorTakesSettingsButNotRunState) {
@@ -177,17 +131,25 @@ TEST(BackupSetState, InitstatsResetsStatisticsOnly) {
 
 TEST(BackupSetTexts, DisplayTextsForKnownAndUnknownValues) {
     BackupSet set;
-    const std::pair<int, const wchar_t*> types[] = {
-        {0, L"No subfolder"}, {1, L"Date SubFolder"}, {2, L"Date-Time SubFolder"},
-        {3, L"No subfolder"}, {-1, L"No subfolder"}};
+    const std::pair<int, const wchar_t*> types[] = {{0, L"No subfolder"},
+                                                    {1, L"Date SubFolder"},
+                                                    {2, L"Date-Time SubFolder"},
+                                                    {3, L"No subfolder"},
+                                                    {-1, L"No subfolder"}};
     for (const auto& [value, text] : types) {
         set.backupType = value;
         EXPECT_EQ(set.backupTypeName(), TBString(text)) << value;
     }
-    const std::pair<int, const wchar_t*> statuses[] = {
-        {0, L"Ready"}, {1, L"Not Started"}, {2, L"Running"}, {3, L"Complete"}, {4, L"Failed"},
-        {5, L"Cancelled"}, {6, L"Running pre-backup script"}, {7, L"Running post-backup script"},
-        {8, L"Unknown"}, {-1, L"Unknown"}};
+    const std::pair<int, const wchar_t*> statuses[] = {{0, L"Ready"},
+                                                       {1, L"Not Started"},
+                                                       {2, L"Running"},
+                                                       {3, L"Complete"},
+                                                       {4, L"Failed"},
+                                                       {5, L"Cancelled"},
+                                                       {6, L"Running pre-backup script"},
+                                                       {7, L"Running post-backup script"},
+                                                       {8, L"Unknown"},
+                                                       {-1, L"Unknown"}};
     for (const auto& [value, text] : statuses) {
         set.status = value;
         EXPECT_EQ(set.getStatusString(), TBString(text)) << value;

@@ -9,7 +9,6 @@
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBThread.h"
 #include "foundation/TBTime.h"
-#include "resource/resource.h"
 #include "support/TempDir.h"
 
 using terbin::TBJob;
@@ -18,7 +17,8 @@ using terbin::TBThread;
 
 namespace {
 
-bool eventually(const std::function<bool()>& done, int ms = 30000) {
+template <class Done>
+bool eventually(Done done, int ms = 30000) {
     for (int i = 0; i < ms && !done(); ++i) TBThread::sleep(1);
     return done();
 }
@@ -33,7 +33,7 @@ TBString localStamp() {
 // fixture's window. Every set backs up the same one-file source.
 class ApplicationTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { started = AfxWinInit(); }
+    static void SetUpTestSuite() { ASSERT_EQ(AfxWinInit(), TRUE); }
     void SetUp() override {
         writeFile(dir / "src/file.txt", "contents");
         theBaseApp.m_pMainWnd = &mainWindow;
@@ -48,8 +48,7 @@ protected:
     // A set backing up into a date-time subfolder; its run first sleeps
     // `seconds` in a pre-backup script when given.
     BackupSet* makeSet(const std::string& name, const char* seconds = nullptr) {
-        sets.push_back(std::make_unique<BackupSet>());
-        BackupSet* set = sets.back().get();
+        BackupSet* set = sets.emplace_back(std::make_unique<BackupSet>()).get();
         set->backupName = TBString::fromBytes(name);
         set->targetFolder = TBString::fromBytes(dir / name);
         set->sourceFolders.add(TBString::fromBytes(dir / "src"));
@@ -67,48 +66,49 @@ protected:
         return terbin::TBFileInfo::isFile(TBString::fromBytes(dir / name + "/") + stamp +
                                           TBString::fromBytes(dir / "src/file.txt"));
     }
-    // Waits until a new batch would get a date-time other than `stamp`.
-    static void waitForNextSecond(const TBString& stamp) {
-        ASSERT_TRUE(eventually([&] { return localStamp() != stamp; }, 3000));
-    }
 
-    static inline BOOL started = FALSE;
     TempDir dir;
     CWnd mainWindow;
     std::vector<std::unique_ptr<BackupSet>> sets;
 };
 
-TEST_F(ApplicationTest, InitInstanceMakesTheResourceLibraryTheResourceHandle) {
-    EXPECT_EQ(started, TRUE);
-    EXPECT_NE(theBaseApp.instanceHandle, nullptr);
-    EXPECT_EQ(AfxGetResourceHandle(), theBaseApp.resourceHandle);
-    wchar_t title[32];
-    EXPECT_EQ(LoadStringW(theBaseApp.resourceHandle, IDS_PRODUCT_TITLE, title, 32), 7);
-}
-
-TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheRunningBatch) {
+TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheBatchAndEachPostsOneDoneMessage) {
     const TBString before = localStamp();
     theBaseApp.startBackupSet(makeSet("first", "2"));
     const TBString stamp = theBaseApp.backupDateTime;
     EXPECT_TRUE(stamp == before || stamp == localStamp()) << stamp.narrow();
     EXPECT_EQ(theBaseApp.backupDate, stamp.left(8));
-    waitForNextSecond(stamp);
-    theBaseApp.startBackupSet(makeSet("second"));
-    theBaseApp.startBackupSet(makeSet("third"));
+    ASSERT_TRUE(eventually([&] { return localStamp() != stamp; }, 3000));
+    for (const char* name : {"second", "third"}) theBaseApp.startBackupSet(makeSet(name));
     EXPECT_EQ(theBaseApp.backupDateTime, stamp);
     ASSERT_TRUE(idle());
     for (const auto& set : sets) {
         EXPECT_EQ(set->status, Complete);
         EXPECT_TRUE(backedUpInto(set->backupName.narrow(), stamp)) << set->backupName.narrow();
     }
+    MSG msg{};
+    int count = 0;
+    for (; mainWindow.peekMessage(msg); ++count) EXPECT_EQ(msg.message, WM_BACKUP_JOB_DONE);
+    EXPECT_EQ(count, 3);
 }
 
-TEST_F(ApplicationTest, BatchAfterThePoolEmptiedTakesNewStampsAndClearsOldRequests) {
-    theBaseApp.startBackupSet(makeSet("early"));
-    ASSERT_TRUE(idle());
+TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchAndTheNextBatchStartsAfresh) {
+    BackupSet* running = makeSet("running", "0.5");
+    theBaseApp.startBackupSet(running);
+    theBaseApp.startBackupSet(makeSet("queued"));
+    ASSERT_TRUE(eventually([&] { return running->status == RunningPreScript; }));
     const TBString old = theBaseApp.backupDateTime;
-    theBaseApp.runAllowed = false;  // as a stop of all sets leaves it
-    waitForNextSecond(old);
+    theBaseApp.runAllowed = false;
+    theBaseApp.startBackupSet(makeSet("joiner"));
+    EXPECT_FALSE(theBaseApp.canClose());
+    ASSERT_TRUE(idle());
+    EXPECT_TRUE(theBaseApp.canClose());
+    for (const auto& set : sets) EXPECT_EQ(set->status, Cancelled) << set->backupName.narrow();
+    theBaseApp.busy = true;
+    EXPECT_FALSE(theBaseApp.canClose());
+
+    // Requests left on a set from an earlier run do not carry over.
+    ASSERT_TRUE(eventually([&] { return localStamp() != old; }, 3000));
     BackupSet* late = makeSet("late");
     late->stopRequested = true;
     late->pauseRequested = true;
@@ -120,101 +120,47 @@ TEST_F(ApplicationTest, BatchAfterThePoolEmptiedTakesNewStampsAndClearsOldReques
     EXPECT_TRUE(backedUpInto("late", theBaseApp.backupDateTime));
 }
 
-TEST_F(ApplicationTest, StopAllCancelsEveryJobInThePoolIncludingLaterStarts) {
-    BackupSet* running = makeSet("running", "0.5");
-    theBaseApp.startBackupSet(running);
-    theBaseApp.startBackupSet(makeSet("queued"));
-    ASSERT_TRUE(eventually([&] { return running->status == RunningPreScript; }));
-    theBaseApp.runAllowed = false;
-    theBaseApp.startBackupSet(makeSet("joiner"));
-    EXPECT_FALSE(theBaseApp.runAllowed);
-    EXPECT_FALSE(theBaseApp.canClose());
-    ASSERT_TRUE(idle());
-    EXPECT_TRUE(theBaseApp.canClose());
-    for (const auto& set : sets) EXPECT_EQ(set->status, Cancelled) << set->backupName.narrow();
-
-    theBaseApp.startBackupSet(makeSet("next"));
-    EXPECT_TRUE(theBaseApp.runAllowed);
-    ASSERT_TRUE(idle());
-    EXPECT_EQ(sets.back()->status, Complete);
-    theBaseApp.busy = true;
-    EXPECT_FALSE(theBaseApp.canClose());
-}
-
-TEST_F(ApplicationTest, EachFinishedJobPostsOneDoneMessageToTheMainWindow) {
-    CWnd otherWindow;
-    for (const char* name : {"a", "b", "c"}) theBaseApp.startBackupSet(makeSet(name));
-    ASSERT_TRUE(idle());
-    MSG msg{};
-    int count = 0;
-    for (; mainWindow.peekMessage(msg); ++count) {
-        EXPECT_TRUE(msg.hwnd == mainWindow.m_hWnd && msg.message == 0x8001 && msg.wParam == 0 &&
-                    msg.lParam == 0);
-    }
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(otherWindow.pendingMessageCount(), 0u);
-}
-
-class EmptyJob : public TBJob {
-public:
-    uint32_t run() override { return 0; }
-};
-
-// Runs until its pool has begun to shut down, which it learns when the pool
-// refuses a further job; so it is still running when the shutdown starts.
-class UntilShutdownJob : public TBJob {
-public:
-    UntilShutdownJob(terbin::TBThreadPool& pool, std::atomic<bool>& started)
-        : pool_(pool), started_(started) {}
+// Runs `work` on a pool.
+struct FunctionJob : TBJob {
+    explicit FunctionJob(std::function<void()> f) : work(std::move(f)) {}
     uint32_t run() override {
-        started_ = true;
-        for (;;) {
-            auto* probe = new EmptyJob;
-            if (pool_.add(probe) != 0) {
-                delete probe;
-                break;
-            }
-            TBThread::sleep(1);
-        }
+        work();
         return 0;
     }
-
-private:
-    terbin::TBThreadPool& pool_;
-    std::atomic<bool>& started_;
+    std::function<void()> work;
 };
 
-TEST(ApplicationShutdown, JobEndingAfterShutdownPostsNothingAndNewStartsAreRefused) {
+struct TrackedSet : BackupSet {
+    explicit TrackedSet(int& counter) : deleted(counter) {}
+    ~TrackedSet() override { ++deleted; }
+    int& deleted;
+};
+
+TEST(ApplicationExit, JobEndingAfterShutdownPostsNothingAndExitDeletesEverySet) {
     ULVbase app;  // the current application while it lives
     CWnd window;
     app.m_pMainWnd = &window;
     ASSERT_EQ(app.InitInstance(), TRUE);
-    app.threadPool.add(new EmptyJob);
+    EXPECT_EQ(AfxGetResourceHandle(), app.resourceHandle);
+    app.threadPool.add(new FunctionJob([] {}));
     MSG msg{};
     ASSERT_TRUE(window.waitMessage(msg, 10000));
-    EXPECT_EQ(msg.message, WM_BACKUP_JOB_DONE);
-
+    EXPECT_TRUE(msg.hwnd == window.m_hWnd && msg.message == 0x8001 && msg.wParam == 0 &&
+                msg.lParam == 0);
     std::atomic<bool> started{false};
-    app.threadPool.add(new UntilShutdownJob(app.threadPool, started));
+    // Runs until the pool refuses a further job: still running when the shutdown begins.
+    app.threadPool.add(new FunctionJob([&] {
+        for (started = true;; TBThread::sleep(1)) {
+            auto probe = std::make_unique<FunctionJob>([] {});
+            if (app.threadPool.add(probe.get()) != 0)
+                return;
+            probe.release();
+        }
+    }));
     ASSERT_TRUE(eventually([&] { return started.load(); }));
     app.shutdown();
     EXPECT_EQ(window.pendingMessageCount(), 0u);
-    BackupSet set;
-    app.startBackupSet(&set);
-    EXPECT_EQ(set.status, NotStarted);
-}
 
-class TrackedSet : public BackupSet {
-public:
-    explicit TrackedSet(int& deleted) : deleted_(deleted) {}
-    ~TrackedSet() override { ++deleted_; }
-
-private:
-    int& deleted_;
-};
-
-TEST(ApplicationExit, ExitInstanceDeletesEverySetAndSkipsNullEntries) {
-    ULVbase app;
     int deleted = 0;
     app.backupSets.add(new TrackedSet(deleted));
     app.backupSets.add(nullptr);

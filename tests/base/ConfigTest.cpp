@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "base/ULVConfig.h"
 #include "base/ULVbase.h"
 #include "foundation/TBEnvironment.h"
@@ -35,24 +37,17 @@ protected:
 TEST_F(ConfigTest, WithoutProductFileTheBuiltInValuesHold) {
     const ULVConfig config;
     EXPECT_EQ(config.product().version("%m.%n.%r build %b").narrow(), "1.1.6 build 126");
-    EXPECT_EQ(config.product().title.narrow(), "");
     EXPECT_EQ(config.getProductString(L"PRODUCT_NAME").narrow(), "Ulvaren");
     EXPECT_EQ(config.getRegistryRoot().narrow(), "Software/Dallonet/Ulvaren");
-    EXPECT_EQ(theAppConfig.getRegistryRoot().narrow(), "Software/Dallonet/Ulvaren");
 }
 
 TEST_F(ConfigTest, ProductFileBesideTheExecutableHidesTheParentsOne) {
-    writeFile(dir / "A/product.bcf", "PRODUCT_TITLE = Beside\nPRODUCT_BUILD = 300\n");
-    writeFile(dir / "product.bcf", "PRODUCT_TITLE = Parent\nPRODUCT_MINOR_VERSION = 9\n");
-    const ULVConfig config;
-    EXPECT_EQ(config.product().version("%t %m.%n.%r build %b").narrow(), "Beside 1.1.6 build 300");
-}
-
-TEST_F(ConfigTest, ProductFileInTheParentIsUsedWhenNoneIsBeside) {
     writeFile(dir / "product.bcf",
               "PRODUCT_TITLE = \"Parent Edition\"\nPRODUCT_MINOR_VERSION = 9\n");
-    const ULVConfig config;
-    EXPECT_EQ(config.product().version("%t %m.%n.%r").narrow(), "Parent Edition 1.9.6");
+    EXPECT_EQ(ULVConfig().product().version("%t %m.%n.%r").narrow(), "Parent Edition 1.9.6");
+    writeFile(dir / "A/product.bcf", "PRODUCT_TITLE = Beside\nPRODUCT_BUILD = 300\n");
+    EXPECT_EQ(ULVConfig().product().version("%t %m.%n.%r build %b").narrow(),
+              "Beside 1.1.6 build 300");
 }
 
 TEST_F(ConfigTest, StringTablesFollowTheMessagesTable) {
@@ -64,44 +59,27 @@ TEST_F(ConfigTest, StringTablesFollowTheMessagesTable) {
     const auto load = [&](const wchar_t* key) {
         return theBaseApp.loadString(TBString::fromBytes(section), key, L"none").narrow();
     };
-    ULVConfig config;
-    EXPECT_EQ(load(L"shared"), "messages");
-    EXPECT_EQ(load(L"own"), "none");
-    EXPECT_TRUE(config.init(0));
+    EXPECT_TRUE(ULVConfig().init(0));
     EXPECT_EQ(load(L"shared"), "messages");
     EXPECT_EQ(load(L"own"), "host");
 }
 
-TEST_F(ConfigTest, InitCreatesTheDataFolderUnderCommonApplicationData) {
-    ULVConfig config;
-    EXPECT_TRUE(config.init(0));
-    EXPECT_EQ(config.getDataDir(), path("common/Dallonet/Ulvaren"));
-    EXPECT_TRUE(TBFileInfo::isFolder(config.getDataDir()));
-}
-
-TEST_F(ConfigTest, DataFolderSetBeforeInitIsKeptAndCreated) {
-    writeFile(dir / "A/product.bcf", "DATA_DIR = " + dir / "from-file/data" + "\n");
-    ULVConfig fromFile;
-    ULVConfig preset;
-    preset.setDataDir(path("preset/data"));
-    EXPECT_TRUE(fromFile.init(0));
-    EXPECT_TRUE(preset.init(0));
-    EXPECT_EQ(fromFile.getDataDir(), path("from-file/data"));
-    EXPECT_EQ(preset.getDataDir(), path("preset/data"));
-    EXPECT_TRUE(TBFileInfo::isFolder(path("from-file/data")));
-    EXPECT_TRUE(TBFileInfo::isFolder(path("preset/data")));
-    EXPECT_FALSE(TBFileInfo::isFolder(path("common")));
-}
-
-TEST_F(ConfigTest, CopiesCarryTheWholeConfiguration) {
-    ULVConfig original;
-    original.setProductValue(L"EXTRA", 5);
-    original.setDataDir(L"/data");
-    ULVConfig copy(original);
-    ULVConfig assigned;
-    assigned = original;
-    EXPECT_TRUE(copy.getProductInt32(L"EXTRA") == 5 && copy.getDataDir() == L"/data");
-    EXPECT_TRUE(assigned.getProductInt32(L"EXTRA") == 5 && assigned.getDataDir() == L"/data");
+TEST_F(ConfigTest, InitKeepsADataFolderSetBeforeOrTakesOneUnderCommonDataAndCreatesIt) {
+    const std::string fromFile = "DATA_DIR = " + dir / "from-file/data" + "\n";
+    const std::tuple<std::string, const char*, const char*> cases[] = {
+        {fromFile, nullptr, "from-file/data"},
+        {"", "preset/data", "preset/data"},
+        {"", nullptr, "common/Dallonet/Ulvaren"}};
+    for (const auto& [file, preset, expected] : cases) {
+        EXPECT_FALSE(TBFileInfo::isFolder(path("common"))) << "only the last case makes it";
+        writeFile(dir / "A/product.bcf", file);
+        ULVConfig config;
+        if (preset)
+            config.setDataDir(path(preset));
+        EXPECT_TRUE(config.init(0));
+        EXPECT_EQ(config.getDataDir(), path(expected));
+        EXPECT_TRUE(TBFileInfo::isFolder(path(expected)));
+    }
 }
 
 }  // namespace

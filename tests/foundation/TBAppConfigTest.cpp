@@ -14,46 +14,28 @@ using util::TBAppInfo;
 
 namespace {
 
-TBString path(const std::string& bytes) {
-    return TBString::fromBytes(bytes);
-}
-
-TEST(ProductValues, ConvertBetweenTextAndNumber) {
-    TBAppConfig config(L"Test");
-    config.setProductValue(L"COUNT", -7);
-    config.setProductValue(L"TEXT", L"42 apples");
-    EXPECT_EQ(config.getProductString(L"count").narrow(), "-7");
-    EXPECT_EQ(config.getProductInt32(L"Text"), 42);
-    EXPECT_EQ(config.getProductUInt32(L"COUNT"), 0u);
-    EXPECT_EQ(config.getProductInteger(L"MISSING", 9), 9);
-    EXPECT_EQ(config.getProductString(L"MISSING").narrow(), "");
-    EXPECT_FALSE(config.isProductValue(L"MISSING"));
-}
-
 TEST(ProductValues, ProductFileSetsTypedValuesAndTheDataFolder) {
     TempDir dir;
     writeFile(dir / "product.bcf",
-              "# product file\n"
-              "PRODUCT_TITLE = \"Ulvaren # Home\"  # the title\n"
-              "PRODUCT_BUILD = 200\r\n"
-              "PRODUCT_QUOTED = \"7\"\n"
-              "PRODUCT_MIXED = 3rd edition # note\n"
-              "PRODUCT_HUGE = 99999999999\n"
-              "DATA_DIR = /srv/ulvaren\n"
-              "no value here\n");
+              "# product file\nPRODUCT_TITLE = \"Ulvaren # Home\"  # the title\n"
+              "PRODUCT_BUILD = 200\r\nPRODUCT_QUOTED = \"7\"\nPRODUCT_MIXED = 3rd edition # note\n"
+              "PRODUCT_HUGE = 99999999999\nDATA_DIR = /srv/ulvaren\nno value here\n");
     TBAppConfig config(L"Test");
     config.setProductValue(L"PRODUCT_BUILD", 126);
-    ASSERT_EQ(config.loadProductInfo(path(dir / "product.bcf")), 0u);
+    config.setProductValue(L"COUNT", -7);
+    ASSERT_EQ(config.loadProductInfo(TBString::fromBytes(dir / "product.bcf")), 0u);
     EXPECT_EQ(config.getProductString(L"PRODUCT_TITLE").narrow(), "Ulvaren # Home");
-    EXPECT_EQ(config.getProductInt32(L"PRODUCT_BUILD"), 200);
-    ProductValue value;
-    config.getProductValue(L"PRODUCT_QUOTED", value);
-    EXPECT_TRUE(value.isString());
-    config.getProductValue(L"PRODUCT_HUGE", value);
-    EXPECT_TRUE(value.isString());
+    EXPECT_EQ(config.getProductInt32(L"product_build"), 200);
+    EXPECT_EQ(config.getProductString(L"count").narrow(), "-7");
     EXPECT_EQ(config.getProductString(L"PRODUCT_MIXED").narrow(), "3rd edition");
+    ProductValue value;
+    for (const wchar_t* name : {L"PRODUCT_QUOTED", L"PRODUCT_HUGE"}) {
+        ASSERT_TRUE(config.getProductValue(name, value));
+        EXPECT_TRUE(value.isString()) << TBString(name).narrow();
+    }
+    EXPECT_EQ(config.getProductInteger(L"MISSING", 9), 9);
     EXPECT_EQ(config.getDataDir().narrow(), "/srv/ulvaren");
-    EXPECT_EQ(config.loadProductInfo(path(dir / "absent.bcf")), 2u);
+    EXPECT_EQ(config.loadProductInfo(TBString::fromBytes(dir / "absent.bcf")), 2u);
 }
 
 TEST(ProductInfo, VersionFormatsTitleAndNumbers) {
@@ -64,13 +46,11 @@ TEST(ProductInfo, VersionFormatsTitleAndNumbers) {
 
 TEST(ResourceFiles, FirstFolderHoldingTheFileWinsElseTheFirstFolder) {
     TempDir dir;
-    terbin::tb_misc_setExecutablePath(path(dir / "app/bin/ulvaren"));
+    terbin::tb_misc_setExecutablePath(TBString::fromBytes(dir / "app/bin/ulvaren"));
     unsetenv("ULVAREN_RESOURCES");
-    writeFile(dir / "app/share/ulvaren/a.ini", "");
-    writeFile(dir / "app/bin/resources/b.ini", "");
-    writeFile(dir / "app/share/ulvaren/b.ini", "");
-    writeFile(dir / "env/c.ini", "");
-    writeFile(dir / "app/bin/resources/c.ini", "");
+    for (const char* file : {"app/share/ulvaren/a.ini", "app/bin/resources/b.ini",
+                             "app/share/ulvaren/b.ini", "env/c.ini", "app/bin/resources/c.ini"})
+        writeFile(dir / file, "");
     const TBAppConfig config(L"Test");
     const auto find = [&](const wchar_t* name) { return config.getResourceFile(name).narrow(); };
     EXPECT_EQ(find(L"a.ini"), dir / "app/share/ulvaren/a.ini");
