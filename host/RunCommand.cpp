@@ -67,6 +67,10 @@ public:
         if (!current) return;
         BackupSetState state;
         current->getState(state);
+        // The job appends to the failure list under the set's lock.
+        current->lock(-1);
+        const int failed = current->failedFiles.size();
+        current->unlock();
         const int64_t copied = current->bytesCopied + state.fileBytesCopied;
         const double seconds =
             std::chrono::duration<double>(Clock::now() - start_).count();
@@ -74,8 +78,7 @@ public:
                            current->getStatusString().narrow() +
                            format(" | %d copied, %d unchanged, %d skipped, %d failed | ",
                                   current->filesCopied.load(), current->filesUnchanged.load(),
-                                  current->filesSkipped.load(),
-                                  static_cast<int>(current->failedFiles.size())) +
+                                  current->filesSkipped.load(), failed) +
                            bytes(copied) + ", " +
                            bytes(seconds > 0 ? static_cast<int64_t>(copied / seconds) : 0) + "/s";
         if (current->waitingForDiskSpace) line += " | waiting for disk space";
