@@ -24,18 +24,22 @@ namespace {
 // The registry store is an SQLite file; anything else at its path is the
 // user's and must be left alone.
 void checkRegistryFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT) return;  // made on first write
+        if (errno == ENOENT)
+            return;  // made on first write
         throw HostError{"registry " + path + ": " + std::strerror(errno)};
     }
-    if (!S_ISREG(st.st_mode)) throw HostError{"registry " + path + ": not a file"};
+    if (!S_ISREG(st.st_mode))
+        throw HostError{"registry " + path + ": not a file"};
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) throw HostError{"registry " + path + ": " + std::strerror(errno)};
+    if (fd < 0)
+        throw HostError{"registry " + path + ": " + std::strerror(errno)};
     char header[16] = {};
     const ssize_t n = ::read(fd, header, sizeof header);
     ::close(fd);
-    if (n == 0) return;  // an empty file becomes a new store
+    if (n == 0)
+        return;  // an empty file becomes a new store
     if (n != static_cast<ssize_t>(sizeof header) ||
         std::memcmp(header, "SQLite format 3", sizeof header) != 0) {
         throw HostError{"registry " + path + ": not a registry store (left unchanged)"};
@@ -44,12 +48,14 @@ void checkRegistryFile(const std::string& path) {
 
 std::string hostName() {
     char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+        return "localhost";
     return name;
 }
 
 std::string defaultTarget(const HostOptions& options) {
-    if (!options.defaultTarget.empty()) return absolutePath(options.defaultTarget);
+    if (!options.defaultTarget.empty())
+        return absolutePath(options.defaultTarget);
     if (const char* env = std::getenv("ULVAREN_DEFAULT_TARGET"); env && *env) {
         return absolutePath(env);
     }
@@ -66,7 +72,8 @@ HostSession::HostSession(const HostOptions& options) {
     checkRegistryFile(terbin::tb_registry_storePath(terbin::TBHiveCurrentUser).narrow());
 
     theBaseApp.m_pMainWnd = &mainWindow_;
-    if (!AfxWinInit()) throw HostError{"the application could not be started"};
+    if (!AfxWinInit())
+        throw HostError{"the application could not be started"};
     theAppConfig.init(0);
     theBaseApp.computerFolderName = TBString::fromBytes(hostName());
     theBaseApp.defaultTargetFolder = theAppConfig.fix(TBString::fromBytes(defaultTarget(options)));

@@ -3,6 +3,7 @@
 
 #include "base/ULVConfig.h"
 #include "base/ULVbase.h"
+#include "foundation/TBRegistry.h"
 #include "foundation/TBResult.h"
 #include "foundation/XmlFile.h"
 #include "host/Commands.h"
@@ -26,7 +27,8 @@ std::string rejection(const std::string& path) {
         default:
             return "not a well-formed XML file, or over the size and entity limits";
     }
-    if (!file.findNode(L"backupset")) return "no <backupset> element";
+    if (!file.findNode(L"backupset"))
+        return "no <backupset> element";
     return {};
 }
 
@@ -54,6 +56,15 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
         if (!target.empty()) {
             set->setTargetFolder(TBString::fromBytes(absolutePath(target)));
             set->save(set->registryKeyName);
+        }
+        // Saving reports nothing itself: look for the set where it must be.
+        const TBString key =
+            theAppConfig.getRegistryRoot() + L"/BackupSets/" + set->registryKeyName;
+        if (set->registryKeyName.isEmpty() ||
+            !terbin::TBRegistryKey(terbin::TBHiveCurrentUser, key, false).isOpen()) {
+            throw HostError{"registry " +
+                            terbin::tb_registry_storePath(terbin::TBHiveCurrentUser).narrow() +
+                            ": the set from " + path + " could not be saved"};
         }
         std::printf("added %s as set %d \"%s\"", path.c_str(), theBaseApp.backupSets.size() - 1,
                     set->backupName.narrow().c_str());

@@ -17,18 +17,24 @@ namespace {
 // or "backup-NAME-YYYYMMDD-HHMMSS.log"?
 bool isLogOf(const std::string& name, const std::string& setName) {
     const std::string prefix = "backup-" + setName;
-    if (name.rfind(prefix, 0) != 0 || name.size() < prefix.size() + 4) return false;
-    if (name.compare(name.size() - 4, 4, ".log") != 0) return false;
+    if (name.rfind(prefix, 0) != 0 || name.size() < prefix.size() + 4)
+        return false;
+    if (name.compare(name.size() - 4, 4, ".log") != 0)
+        return false;
     const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - 4);
     auto digits = [&](size_t from, size_t count) {
         for (size_t i = from; i < from + count; ++i) {
-            if (middle[i] < '0' || middle[i] > '9') return false;
+            if (middle[i] < '0' || middle[i] > '9')
+                return false;
         }
         return true;
     };
-    if (middle.empty()) return true;
-    if (middle.size() == 9) return middle[0] == '-' && digits(1, 8);
-    if (middle.size() == 16) return middle[0] == '-' && digits(1, 8) && middle[9] == '-' && digits(10, 6);
+    if (middle.empty())
+        return true;
+    if (middle.size() == 9)
+        return middle[0] == '-' && digits(1, 8);
+    if (middle.size() == 16)
+        return middle[0] == '-' && digits(1, 8) && middle[9] == '-' && digits(10, 6);
     return false;
 }
 
@@ -37,11 +43,13 @@ std::string messageOf(const std::string& line) {
     size_t pos = 0;
     for (int i = 0; i < 3; ++i) {
         pos = line.find(' ', pos);
-        if (pos == std::string::npos) return {};
+        if (pos == std::string::npos)
+            return {};
         ++pos;
     }
     std::string message = line.substr(pos);
-    if (message.rfind("Ulvaren: ", 0) == 0) message.erase(0, 9);
+    if (message.rfind("Ulvaren: ", 0) == 0)
+        message.erase(0, 9);
     return message;
 }
 
@@ -59,18 +67,22 @@ std::optional<LastRun> findLastRun(const BackupSet& set) {
     const TBString top = BackupJob::topLevelTarget(set);
     const std::string setName = set.backupName.narrow();
     TBFolder folder(top);
-    if (!folder.isOpen()) return std::nullopt;
+    if (!folder.isOpen())
+        return std::nullopt;
     TBFileInfo info;
     TBString newest;
     TBFileInfo newestInfo;
     while (folder.read(info) == 0) {
-        if (!info.isFile() || !isLogOf(info.getName().narrow(), setName)) continue;
-        if (newest.isEmpty() || newestInfo.getLastModificationTime() < info.getLastModificationTime()) {
+        if (!info.isFile() || !isLogOf(info.getName().narrow(), setName))
+            continue;
+        if (newest.isEmpty() ||
+            newestInfo.getLastModificationTime() < info.getLastModificationTime()) {
             newest = info.getName();
             newestInfo = info;
         }
     }
-    if (newest.isEmpty()) return std::nullopt;
+    if (newest.isEmpty())
+        return std::nullopt;
 
     LastRun run;
     run.logPath = terbin::TBFilename::concatPaths(top, newest).narrow();
@@ -117,6 +129,7 @@ std::optional<LastRun> findLastRun(const BackupSet& set) {
         run = current;  // ended before its figures (Ready or Not Started)
         complete = true;
     }
-    if (!complete) return std::nullopt;
+    if (!complete)
+        return std::nullopt;
     return run;
 }

@@ -12,7 +12,8 @@ int listSets(const HostOptions& options) {
     }
     for (int i = 0; i < theBaseApp.backupSets.size(); ++i) {
         const BackupSet* set = theBaseApp.backupSets[i];
-        if (!set) continue;
+        if (!set)
+            continue;
         const auto last = findLastRun(*set);
         std::printf("%d  %s\n", i, set->backupName.narrow().c_str());
         if (!last) {

@@ -19,7 +19,9 @@ namespace {
 
 volatile sig_atomic_t interrupted = 0;
 
-void onInterrupt(int) { interrupted = 1; }
+void onInterrupt(int) {
+    interrupted = 1;
+}
 
 std::string format(const char* fmt, ...) {
     va_list args;
@@ -29,7 +31,9 @@ std::string format(const char* fmt, ...) {
     return text;
 }
 
-std::string bytes(int64_t count) { return format("%llk", static_cast<long long>(count)); }
+std::string bytes(int64_t count) {
+    return format("%llk", static_cast<long long>(count));
+}
 
 // The set named by `word`: its index in the catalogue, or its name (letter
 // case ignored). Null when there is none.
@@ -40,14 +44,16 @@ BackupSet* findSet(const std::string& word) {
         return index < sets.size() ? sets[static_cast<int>(index)] : nullptr;
     }
     for (BackupSet* set : sets) {
-        if (set && set->backupName.equalsNoCase(TBString::fromBytes(word))) return set;
+        if (set && set->backupName.equalsNoCase(TBString::fromBytes(word)))
+            return set;
     }
     return nullptr;
 }
 
 int terminalWidth() {
-    struct winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20) return size.ws_col;
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
+        return size.ws_col;
     return 100;
 }
 
@@ -64,7 +70,8 @@ public:
                 current = set;
             }
         }
-        if (!current) return;
+        if (!current)
+            return;
         BackupSetState state;
         current->getState(state);
         // The job appends to the failure list under the set's lock.
@@ -72,8 +79,7 @@ public:
         const int failed = current->failedFiles.size();
         current->unlock();
         const int64_t copied = current->bytesCopied + state.fileBytesCopied;
-        const double seconds =
-            std::chrono::duration<double>(Clock::now() - start_).count();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         std::string line = current->backupName.narrow() + ": " +
                            current->getStatusString().narrow() +
                            format(" | %d copied, %d unchanged, %d skipped, %d failed | ",
@@ -81,7 +87,8 @@ public:
                                   current->filesSkipped.load(), failed) +
                            bytes(copied) + ", " +
                            bytes(seconds > 0 ? static_cast<int64_t>(copied / seconds) : 0) + "/s";
-        if (current->waitingForDiskSpace) line += " | waiting for disk space";
+        if (current->waitingForDiskSpace)
+            line += " | waiting for disk space";
         if (state.activity == CopyingFile) {
             line += " | " + state.sourcePath.narrow() + " (" + bytes(state.fileBytesCopied) +
                     " of " + bytes(state.fileSize) + ")";
@@ -90,7 +97,8 @@ public:
         }
         if (terminal_) {
             const size_t width = static_cast<size_t>(terminalWidth() - 1);
-            if (line.size() > width) line = line.substr(0, width - 3) + "...";
+            if (line.size() > width)
+                line = line.substr(0, width - 3) + "...";
             std::printf("\r%s\033[K", line.c_str());
             std::fflush(stdout);
             shown_ = true;
@@ -102,7 +110,8 @@ public:
     }
     // Ends the refreshing line so that what follows starts on its own.
     void finish() {
-        if (terminal_ && shown_) std::printf("\r\033[K");
+        if (terminal_ && shown_)
+            std::printf("\r\033[K");
     }
 
 private:
@@ -114,7 +123,8 @@ private:
 };
 
 void printSummary(const BackupSet& set) {
-    std::printf("%s: %s\n", set.backupName.narrow().c_str(), set.getStatusString().narrow().c_str());
+    std::printf("%s: %s\n", set.backupName.narrow().c_str(),
+                set.getStatusString().narrow().c_str());
     std::printf("  %d folder(s) scanned, %d skipped, %d failed\n", set.foldersScanned.load(),
                 set.foldersSkipped.load(), static_cast<int>(set.failedFolders.size()));
     std::printf("  %d file(s) %s copied, %d unchanged, %d skipped, %d failed\n",
@@ -131,7 +141,8 @@ void printSummary(const BackupSet& set) {
     if (set.failedFiles.size() > files) {
         std::printf("    … and %d more (see the log)\n", set.failedFiles.size() - files);
     }
-    if (set.backupCreateLog != 0) std::printf("  log: %s\n", set.logFilePath.narrow().c_str());
+    if (set.backupCreateLog != 0)
+        std::printf("  log: %s\n", set.logFilePath.narrow().c_str());
 }
 
 }  // namespace
@@ -141,7 +152,8 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     std::vector<BackupSet*> chosen;
     if (all) {
         for (BackupSet* set : theBaseApp.backupSets) {
-            if (set && set->backupExcludeFromStartAll == 0) chosen.push_back(set);
+            if (set && set->backupExcludeFromStartAll == 0)
+                chosen.push_back(set);
         }
     }
     for (const std::string& name : names) {
@@ -150,14 +162,15 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
             std::fprintf(stderr, "ulvaren: no backup set %s (see: ulvaren list)\n", name.c_str());
             return 2;
         }
-        if (std::find(chosen.begin(), chosen.end(), set) == chosen.end()) chosen.push_back(set);
+        if (std::find(chosen.begin(), chosen.end(), set) == chosen.end())
+            chosen.push_back(set);
     }
     if (chosen.empty()) {
         std::printf("no backup set to run\n");
         return 0;
     }
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
@@ -199,8 +212,10 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     bool allComplete = true;
     for (BackupSet* set : chosen) {
         printSummary(*set);
-        if (set->status != Complete) allComplete = false;
+        if (set->status != Complete)
+            allComplete = false;
     }
-    if (interrupted) return 130;
+    if (interrupted)
+        return 130;
     return allComplete ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
 
 #include "host/Commands.h"
 
@@ -54,11 +55,16 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (list->parsed()) return listSets(options);
-        if (import->parsed()) return importSets(options, files, target);
+        if (list->parsed())
+            return listSets(options);
+        if (import->parsed())
+            return importSets(options, files, target);
         return runSets(options, all, sets);
     } catch (const HostError& e) {
         std::fprintf(stderr, "ulvaren: %s\n", e.message.c_str());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "ulvaren: internal error: %s\n", e.what());
         return 1;
     }
 }
