@@ -36,7 +36,9 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
     // Times, mode and owner come from the open source, so they belong to the
     // very file whose bytes are copied.
     TBFileInfo sourceInfo;
-    in.getInfo(sourceInfo);
+    // Should that query fail, the copy keeps the private mode it is made
+    // with rather than taking made-up times and permissions.
+    const bool haveInfo = in.getInfo(sourceInfo) == 0;
 
     TBFile out;
     if (out.open(target, TBFile::WriteMode) != 0) {
@@ -137,7 +139,7 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
     }
 
     in.close();
-    if (completed) {
+    if (completed && haveInfo) {
         // Times and permissions go through the open handle: no second lookup
         // of the path, and nothing can be swapped in under it meanwhile. The
         // handle is open for writing, so no write permission is needed first.
