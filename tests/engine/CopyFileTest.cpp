@@ -6,13 +6,9 @@
 #include <thread>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include "base/ULVbase.h"
-#include "engine/BackupJob.h"
 #include "support/FaultySystem.h"
-#include "support/LogLines.h"
-#include "support/TempDir.h"
+#include "tests/engine/RunFixture.h"
 
 using terbin::TBString;
 using ::testing::Contains;
@@ -20,51 +16,31 @@ using ::testing::ElementsAre;
 
 namespace {
 
-struct stat statOf(const std::string& path) {
-    struct stat st{};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st;
-}
-
 // Birth time in nanoseconds (inode numbers are reused at once, birth times not).
 int64_t birthOf(const std::string& path) {
-    struct statx sx{};
+    struct statx sx {};
     EXPECT_EQ(statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME, &sx), 0);
     EXPECT_TRUE(sx.stx_mask & STATX_BTIME) << "file system keeps no birth times";
     return sx.stx_btime.tv_sec * 1000000000ll + sx.stx_btime.tv_nsec;
 }
 
-bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 1000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
-
-class CopyFileTest : public ::testing::Test {
+// One job copying single files from `source` to `target`, logging to its own file.
+class CopyFileTest : public RunFixture {
 protected:
     void SetUp() override {
-        theBaseApp.runAllowed = true;
+        RunFixture::SetUp();
+        makeDirs(target);
         job = std::make_unique<BackupJob>(&set);
         ASSERT_EQ(job->log.setHandler(TBString::fromBytes("file:" + dir / "job.log" + ";0;0")), 0u);
-        makeDirs(dir / "src");
-        makeDirs(dir / "dst");
     }
-    void TearDown() override { theBaseApp.runAllowed = false; }
 
     uint32_t copy(const std::string& from, const std::string& to) {
         return job->copyFile(TBString::fromBytes(from), TBString::fromBytes(to));
     }
     std::vector<std::string> messages() { return logMessages(dir / "job.log"); }
-    std::vector<std::string> failedFiles() {
-        std::vector<std::string> out;
-        for (const auto& f : set.failedFiles) out.push_back(f.narrow());
-        return out;
-    }
     // Copies `name` of `size` bytes and checks contents, time and mode.
     void expectFaithfulCopy(const std::string& name, uint64_t size, mode_t mode) {
-        const std::string from = dir / ("src/" + name), to = dir / ("dst/" + name);
+        const std::string from = source + "/" + name, to = target + "/" + name;
         writePatternFile(from, size, static_cast<uint32_t>(size));
         setMtime(from, 1600000000, 123456789);
         ASSERT_EQ(::chmod(from.c_str(), mode), 0);
@@ -72,39 +48,30 @@ protected:
         EXPECT_EQ(copy(from, to), 0u);
         EXPECT_TRUE(sameContents(from, to)) << name;
         const struct stat s = statOf(from), t = statOf(to);
-        EXPECT_EQ(t.st_mtim.tv_sec, s.st_mtim.tv_sec);
-        EXPECT_EQ(t.st_mtim.tv_nsec, s.st_mtim.tv_nsec);
-        EXPECT_EQ(t.st_mode & 07777, s.st_mode & 07777);
+        EXPECT_EQ(t.st_mtim.tv_sec, s.st_mtim.tv_sec) << name;
+        EXPECT_EQ(t.st_mtim.tv_nsec, s.st_mtim.tv_nsec) << name;
+        EXPECT_EQ(t.st_mode & 07777, s.st_mode & 07777) << name;
         EXPECT_EQ(set.filesCopied, before + 1);
     }
 
-    TempDir dir;
-    BackupSet set;
     std::unique_ptr<BackupJob> job;
 };
 
-TEST_F(CopyFileTest, CopiesAreFaithfulForEmptyChunkMultipleAndOddNames) {
-    expectFaithfulCopy("empty", 0, 0644);
-    expectFaithfulCopy("chunks", 65536 * 3, 0640);
-    expectFaithfulCopy("odd", 65536 * 2 + 1, 0600);
-    expectFaithfulCopy(std::string("caf\xe9-\xff\xfe.bin"), 1000, 0644);  // not UTF-8
-    EXPECT_EQ(set.bytesCopied, 65536 * 3 + 65536 * 2 + 1 + 1000);
+TEST_F(CopyFileTest, CopiesAreFaithfulWithKernelCopiesWorkingDeclinedOrComingUpEmpty) {
+    const std::function<void(FaultySystem&)> kernels[] = {
+        [](FaultySystem&) {}, &FaultySystem::declineKernelCopies, &FaultySystem::emptyKernelCopies};
+    for (size_t k = 0; k < std::size(kernels); ++k) {
+        FaultySystem faults;
+        kernels[k](faults);
+        const std::string tag = std::to_string(k);
+        expectFaithfulCopy(tag + "empty", 0, 0644);
+        expectFaithfulCopy(tag + "chunks", 65536 * 3, 0640);
+        expectFaithfulCopy(tag + "odd", 65536 * 2 + 1, 0600);
+        expectFaithfulCopy(tag + "caf\xe9-\xff\xfe.bin", 1000, 0644);  // not UTF-8
+    }
+    EXPECT_EQ(set.bytesCopied, 3 * (65536 * 3 + 65536 * 2 + 1 + 1000));
     EXPECT_TRUE(set.failedFiles.isEmpty());
     EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(CopyFileTest, CopiesAreFaithfulWhereTheKernelCannotCopy) {
-    FaultySystem faults;
-    faults.declineKernelCopies();
-    expectFaithfulCopy("empty", 0, 0644);
-    expectFaithfulCopy("chunks", 65536 * 2, 0640);
-    expectFaithfulCopy("odd", 65536 + 7, 0600);
-}
-
-TEST_F(CopyFileTest, KernelCopyThatComesUpEmptyDoesNotEndTheFile) {
-    FaultySystem faults;
-    faults.emptyKernelCopies();
-    expectFaithfulCopy("pseudo", 65536 * 2 + 300, 0644);
 }
 
 TEST_F(CopyFileTest, LargeFileIsByteIdentical) {
@@ -113,7 +80,7 @@ TEST_F(CopyFileTest, LargeFileIsByteIdentical) {
 }
 
 TEST_F(CopyFileTest, CopyIsNeverMoreReadableThanItsSource) {
-    const std::string from = dir / "src/secret", to = dir / "dst/secret";
+    const std::string from = source + "/secret", to = target + "/secret";
     writeFile(from, "pin 1234");
     ASSERT_EQ(::chmod(from.c_str(), 0600), 0);
     writeFile(to, "old");
@@ -123,7 +90,7 @@ TEST_F(CopyFileTest, CopyIsNeverMoreReadableThanItsSource) {
 }
 
 TEST_F(CopyFileTest, ReadOnlySourceGivesReadOnlyTargetThatIsReplacedNextTime) {
-    const std::string from = dir / "src/ro", to = dir / "dst/ro";
+    const std::string from = source + "/ro", to = target + "/ro";
     writeFile(from, "first");
     ASSERT_EQ(::chmod(from.c_str(), 0444), 0);
     ASSERT_EQ(copy(from, to), 0u);
@@ -141,56 +108,46 @@ TEST_F(CopyFileTest, ReadOnlySourceGivesReadOnlyTargetThatIsReplacedNextTime) {
     EXPECT_EQ(set.filesCopied, 2);
 }
 
-TEST_F(CopyFileTest, MissingSourceIsRecordedAndTargetUntouched) {
-    const std::string from = dir / "src/vanished", to = dir / "dst/vanished";
-    writeFile(to, "previous backup");
-    EXPECT_EQ(copy(from, to), static_cast<uint32_t>(ENOENT));
-    EXPECT_THAT(messages(), ElementsAre("Can't open " + from + " for reading - error=2"));
-    EXPECT_THAT(failedFiles(), ElementsAre(from));
-    EXPECT_EQ(readFile(to), "previous backup");
-}
-
-TEST_F(CopyFileTest, TargetThatCannotBeOpenedIsRecorded) {
-    const std::string from = dir / "src/a", to = dir / "dst/a";
+TEST_F(CopyFileTest, UnopenableSourceOrTargetIsRecordedAndLeftAlone) {
+    const std::string gone = source + "/vanished", kept = target + "/vanished";
+    const std::string from = source + "/a", to = target + "/a";
+    writeFile(kept, "previous backup");
     writeFile(from, "data");
+    EXPECT_EQ(copy(gone, kept), static_cast<uint32_t>(ENOENT));
     FaultySystem faults;
     faults.failOpen("dst/a", EACCES);
     EXPECT_EQ(copy(from, to), static_cast<uint32_t>(EACCES));
-    EXPECT_THAT(messages(), ElementsAre("Can't open " + to + " for writing - error=5"));
-    EXPECT_THAT(failedFiles(), ElementsAre(from));
+    EXPECT_THAT(messages(), ElementsAre("Can't open " + gone + " for reading - error=2",
+                                        "Can't open " + to + " for writing - error=5"));
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(gone, from));
+    EXPECT_EQ(readFile(kept), "previous backup");
     EXPECT_EQ(readFile(from), "data");
 }
 
 TEST_F(CopyFileTest, FailedReadAndWriteAreLoggedAndRecorded) {
-    const std::string from = dir / "src/r", to = dir / "dst/r";
+    const std::string from = source + "/r", to = target + "/r";
     writePatternFile(from, 65536 * 4);
     const std::string original = readFile(from);
-    {
-        FaultySystem faults;
-        faults.failReads("src/r", EIO, 2);
+    const std::function<void(FaultySystem&)> faults[] = {
+        [](FaultySystem& f) { f.onRead("src/r", [](int index) { return index < 2 ? 0 : EIO; }); },
+        [](FaultySystem& f) { f.failWrites("dst/r", EIO); },
+        [](FaultySystem& f) { f.stallWrites("dst/r", 1); }};
+    for (const auto& fault : faults) {
+        FaultySystem system;
+        fault(system);
         EXPECT_EQ(copy(from, to), static_cast<uint32_t>(EIO));
     }
-    {
-        FaultySystem faults;
-        faults.failWrites("dst/r", EIO);
-        EXPECT_EQ(copy(from, to), static_cast<uint32_t>(EIO));
-    }
-    {
-        FaultySystem faults;
-        faults.stallWrites("dst/r", 1);
-        EXPECT_EQ(copy(from, to), static_cast<uint32_t>(EIO));
-    }
-    EXPECT_THAT(messages(),
-                ElementsAre("Failed to read from " + from + " - errno=5",
-                            "Failed to write to " + to + " - error=31",
-                            "Failed to write to suffcient data to " + to + " - read 65536, wrote 0"));
-    EXPECT_THAT(failedFiles(), ElementsAre(from, from, from));
+    EXPECT_THAT(messages(), ElementsAre("Failed to read from " + from + " - errno=5",
+                                        "Failed to write to " + to + " - error=31",
+                                        "Failed to write to suffcient data to " + to +
+                                            " - read 65536, wrote 0"));
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(from, from, from));
     EXPECT_EQ(set.filesCopied, 0);
     EXPECT_EQ(readFile(from), original);
 }
 
-TEST_F(CopyFileTest, FullDiskWaitsUntilSpaceReturns) {
-    const std::string from = dir / "src/big", to = dir / "dst/big";
+TEST_F(CopyFileTest, FullDiskWaitsUntilSpaceReturnsOrTheRunStops) {
+    const std::string from = source + "/big", to = target + "/big";
     writePatternFile(from, 65536 * 5 + 100);
     FaultySystem faults;
     faults.failWrites("dst/big", ENOSPC);
@@ -205,41 +162,38 @@ TEST_F(CopyFileTest, FullDiskWaitsUntilSpaceReturns) {
     EXPECT_TRUE(sameContents(from, to));
     EXPECT_TRUE(set.failedFiles.isEmpty());
     EXPECT_TRUE(messages().empty());
-}
 
-TEST_F(CopyFileTest, StopDuringDiskFullWaitEndsWithFailedFileAndResultZero) {
-    const std::string from = dir / "src/big", to = dir / "dst/big";
-    writePatternFile(from, 65536 * 3);
-    FaultySystem faults;
     faults.failWrites("dst/big", ENOSPC);
-    std::atomic<uint32_t> result{99};
-    std::thread worker([&] { result = copy(from, to); });
+    result = 99;
+    worker = std::thread([&] { result = copy(from, to); });
     EXPECT_TRUE(waitFor([&] { return set.waitingForDiskSpace.load(); }));
     set.stopRequested = true;
     worker.join();
     EXPECT_EQ(result, 0u);
     EXPECT_TRUE(set.waitingForDiskSpace) << "left set until the next run starts";
-    EXPECT_THAT(failedFiles(), ElementsAre(from));
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(from));
     EXPECT_THAT(messages(), ElementsAre("Copy to " + to + " cancelled"));
 }
 
 TEST_F(CopyFileTest, StopBeforeFirstChunkLeavesEmptyTarget) {
-    const std::string from = dir / "src/f", to = dir / "dst/f";
+    const std::string from = source + "/f", to = target + "/f";
     writeFile(from, "contents");
     theBaseApp.runAllowed = false;
     EXPECT_EQ(copy(from, to), 0u);
     EXPECT_EQ(readFile(to), "");
-    EXPECT_THAT(failedFiles(), ElementsAre(from));
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(from));
     EXPECT_THAT(messages(), Contains("Copy to " + to + " cancelled"));
 }
 
 TEST_F(CopyFileTest, PauseHaltsBetweenChunksAndResumes) {
-    const std::string from = dir / "src/p", to = dir / "dst/p";
+    const std::string from = source + "/p", to = target + "/p";
     const uint64_t size = 65536 * 8;
     writePatternFile(from, size);
     FaultySystem faults;
     faults.onRead("src/p", [&](int index) {
-        if (index == 3) set.pauseRequested = true;
+        if (index == 3)
+            set.pauseRequested = true;
+        return 0;
     });
     std::thread worker([&] { copy(from, to); });
     EXPECT_TRUE(waitFor([&] { return set.pauseRequested.load(); }));
@@ -259,13 +213,13 @@ TEST_F(CopyFileTest, PauseHaltsBetweenChunksAndResumes) {
     EXPECT_EQ(state.fileBytesCopied, static_cast<int64_t>(size));
 }
 
-TEST(FileMode, ReadOnlyMeansNoOwnerWrite) {
-    TempDir dir;
-    writeFile(dir / "f", "x");
-    ASSERT_EQ(::chmod((dir / "f").c_str(), 0464), 0);
-    EXPECT_EQ(BackupJob::filemode(TBString::fromBytes(dir / "f")), 365);
-    ASSERT_EQ(::chmod((dir / "f").c_str(), 0200), 0);
-    EXPECT_EQ(BackupJob::filemode(TBString::fromBytes(dir / "f")), 511);
+TEST_F(CopyFileTest, FileModeReadOnlyMeansNoOwnerWrite) {
+    const std::string path = source + "/f";
+    writeFile(path, "x");
+    ASSERT_EQ(::chmod(path.c_str(), 0464), 0);
+    EXPECT_EQ(BackupJob::filemode(TBString::fromBytes(path)), 365);
+    ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+    EXPECT_EQ(BackupJob::filemode(TBString::fromBytes(path)), 511);
 }
 
 }  // namespace

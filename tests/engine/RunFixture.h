@@ -34,6 +34,14 @@ protected:
     }
     void TearDown() override { theBaseApp.runAllowed = false; }
 
+    // Copies straight into the target: no dated subfolder, no computer
+    // folder, no full source path.
+    void plainLayout() {
+        set.backupType = NoSubfolder;
+        set.backupFullPath = 0;
+        set.backupAddComputerFolder = 0;
+    }
+
     void run() {
         BackupJob job(&set);
         job.run();
@@ -45,20 +53,19 @@ protected:
         return out;
     }
     static bool exists(const std::string& path) {
-        struct stat st{};
+        struct stat st {};
         return ::lstat(path.c_str(), &st) == 0;
     }
     static struct stat statOf(const std::string& path) {
-        struct stat st{};
+        struct stat st {};
         EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
         return st;
     }
-    static bool waitFor(const std::function<bool()>& condition, int ms = 10000) {
-        for (int i = 0; i < ms / 5; ++i) {
-            if (condition()) return true;
+    // Waits up to ten seconds for `condition`; whether it came true.
+    static bool waitFor(const std::function<bool()>& condition) {
+        for (int i = 0; i < 2000 && !condition(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return false;
+        return condition();
     }
 
     TempDir dir;

@@ -1,8 +1,5 @@
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <fstream>
 
 #include <gmock/gmock.h>
 
@@ -10,29 +7,23 @@
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::Not;
 
 namespace {
 
 class RunSequenceTest : public RunFixture {
 protected:
-    void makeSampleTree() {
+    void SetUp() override {
+        RunFixture::SetUp();
         writeFile(source + "/a.txt", "alpha");
         writeFile(source + "/b.tmp", "scratch");
         writeFile(source + "/sub/c.txt", "charlie!");
         writeFile(source + "/sub/d.txt", "");
         writeFile(source + "/cache/e.txt", "cached");
     }
-    std::string summary(int scanned, int skippedFolders, const std::string& copied,
-                        int unchanged, int skippedFiles) {
-        return std::to_string(scanned) + "|" + std::to_string(skippedFolders) + "|" + copied +
-               "|" + std::to_string(unchanged) + "|" + std::to_string(skippedFiles);
-    }
 };
 
 TEST_F(RunSequenceTest, DatedRunWithAllFoldersLogsEveryLineInOrder) {
-    makeSampleTree();
     set.backupAddBackupSetFolder = 1;
     set.excludeFiles.add(L"*.tmp");
     set.excludeFolders.add(L"cache");
@@ -48,33 +39,21 @@ TEST_F(RunSequenceTest, DatedRunWithAllFoldersLogsEveryLineInOrder) {
     EXPECT_FALSE(exists(mirrored + "/b.tmp"));
     EXPECT_FALSE(exists(mirrored + "/cache"));
     EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206.log");
-    EXPECT_THAT(log(), ElementsAre("backup set Docs started",
-                                   "  top level backup target = " + top,
-                                   "  backup type 1 (Date SubFolder)",
-                                   "  final backup target = " + final,
-                                   "  maximum backup subfolders = 4",
-                                   "  full path creation = true",
-                                   "  source folder = " + source,
-                                   "  exclude file = *.tmp",
-                                   "  exclude folder = cache",
-                                   " copy folder " + source,
-                                   " skipped folder " + source + "/cache",
-                                   " copy folder " + source + "/sub",
-                                   "backup set Docs ended - Complete",
-                                   "  2 folder(s) scanned",
-                                   "  1 folder(s) skipped",
-                                   "  0 folder(s) failed",
-                                   "  3 file(s) 13 bytes copied",
-                                   "  0 file(s) unchanged",
-                                   "  1 file(s) skipped",
-                                   "  0 file(s) failed"));
+    EXPECT_THAT(
+        log(),
+        ElementsAre("backup set Docs started", "  top level backup target = " + top,
+                    "  backup type 1 (Date SubFolder)", "  final backup target = " + final,
+                    "  maximum backup subfolders = 4", "  full path creation = true",
+                    "  source folder = " + source, "  exclude file = *.tmp",
+                    "  exclude folder = cache", " copy folder " + source,
+                    " skipped folder " + source + "/cache", " copy folder " + source + "/sub",
+                    "backup set Docs ended - Complete", "  2 folder(s) scanned",
+                    "  1 folder(s) skipped", "  0 folder(s) failed", "  3 file(s) 13 bytes copied",
+                    "  0 file(s) unchanged", "  1 file(s) skipped", "  0 file(s) failed"));
 }
 
 TEST_F(RunSequenceTest, PlainLayoutWithoutSubfoldersOrFullPath) {
-    makeSampleTree();
-    set.backupType = NoSubfolder;
-    set.backupFullPath = 0;
-    set.backupAddComputerFolder = 0;
+    plainLayout();
     run();
     EXPECT_EQ(set.status, Complete);
     EXPECT_EQ(readFile(target + "/a.txt"), "alpha");
@@ -85,8 +64,7 @@ TEST_F(RunSequenceTest, PlainLayoutWithoutSubfoldersOrFullPath) {
     EXPECT_EQ(set.filesCopied, 5);
 }
 
-TEST_F(RunSequenceTest, DateTimeSchemeAndDefaultTarget) {
-    makeSampleTree();
+TEST_F(RunSequenceTest, DateTimeSchemeUsesTheDefaultTargetAndUnknownSchemeNoSubfolder) {
     set.targetFolder = L"";
     set.backupType = DateTimeSubfolder;
     set.backupFullPath = 0;
@@ -95,13 +73,11 @@ TEST_F(RunSequenceTest, DateTimeSchemeAndDefaultTarget) {
     EXPECT_EQ(readFile(top + "/20261206-101500/sub/c.txt"), "charlie!");
     EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206-101500.log");
     EXPECT_THAT(log(), Contains("  backup type 2 (Date-Time SubFolder)"));
-}
 
-TEST_F(RunSequenceTest, UnknownSchemeAndNegativeCountPruneNothing) {
-    makeSampleTree();
+    // A negative count prunes nothing.
+    set.targetFolder = terbin::TBString::fromBytes(target);
     set.backupType = 7;
     set.backupFolderCount = -1;
-    set.backupFullPath = 0;
     makeDirs(target + "/pc/20200101");
     run();
     EXPECT_EQ(set.status, Complete);
@@ -110,15 +86,13 @@ TEST_F(RunSequenceTest, UnknownSchemeAndNegativeCountPruneNothing) {
     EXPECT_THAT(log(), Contains("  backup type 7 (No subfolder)"));
 }
 
-TEST_F(RunSequenceTest, SecondRunRewritesOnlyWhatChanged) {
-    set.backupType = NoSubfolder;
-    set.backupFullPath = 0;
-    set.backupAddComputerFolder = 0;
-    writeFile(source + "/same", "same");
-    writeFile(source + "/sized", "1234");
-    writeFile(source + "/late", "abcd");
-    writeFile(source + "/close", "abcd");
+// A run over a tree that each test builds itself.
+using UpdateRunTest = RunFixture;
+
+TEST_F(UpdateRunTest, SecondRunRewritesOnlyWhatChanged) {
+    plainLayout();
     for (const char* name : {"same", "sized", "late", "close"}) {
+        writeFile(source + "/" + name, "abcd");
         setMtime(source + "/" + name, 1700000000);
     }
     run();
@@ -126,14 +100,14 @@ TEST_F(RunSequenceTest, SecondRunRewritesOnlyWhatChanged) {
     writeFile(target + "/only-in-target", "keep me");
 
     const auto before = statOf(target + "/same");
-    writeFile(source + "/sized", "12345");
+    writeFile(source + "/sized", "abcde");
     setMtime(source + "/sized", 1700000000);
     setMtime(source + "/late", 1700000003);
     setMtime(source + "/close", 1700000002);
     run();
     EXPECT_EQ(set.filesCopied, 2);
     EXPECT_EQ(set.filesUnchanged, 2);
-    EXPECT_EQ(readFile(target + "/sized"), "12345");
+    EXPECT_EQ(readFile(target + "/sized"), "abcde");
     EXPECT_EQ(statOf(target + "/late").st_mtim.tv_sec, 1700000003);
     EXPECT_EQ(statOf(target + "/close").st_mtim.tv_sec, 1700000000) << "2 s counts as unchanged";
     const auto after = statOf(target + "/same");
@@ -143,10 +117,8 @@ TEST_F(RunSequenceTest, SecondRunRewritesOnlyWhatChanged) {
     EXPECT_EQ(set.status, Complete);
 }
 
-TEST_F(RunSequenceTest, TargetNamesakeDifferingInCaseCountsAsTheSameFile) {
-    set.backupType = NoSubfolder;
-    set.backupFullPath = 0;
-    set.backupAddComputerFolder = 0;
+TEST_F(UpdateRunTest, TargetNamesakeDifferingInCaseCountsAsTheSameFile) {
+    plainLayout();
     writeFile(source + "/Report.TXT", "data");
     setMtime(source + "/Report.TXT", 1700000000);
     writeFile(target + "/report.txt", "data");
@@ -167,10 +139,8 @@ TEST_F(RunSequenceTest, TargetNamesakeDifferingInCaseCountsAsTheSameFile) {
     EXPECT_EQ(readFile(target + "/Report.TXT"), "data");
 }
 
-TEST_F(RunSequenceTest, NamesakesOfTheOtherKindFailAndAreRecorded) {
-    set.backupType = NoSubfolder;
-    set.backupFullPath = 0;
-    set.backupAddComputerFolder = 0;
+TEST_F(UpdateRunTest, NamesakesOfTheOtherKindFailAndAreRecorded) {
+    plainLayout();
     writeFile(source + "/clash", "file in source");
     writeFile(source + "/dir/inner", "x");
     writeFile(source + "/ok", "fine");
@@ -185,7 +155,6 @@ TEST_F(RunSequenceTest, NamesakesOfTheOtherKindFailAndAreRecorded) {
 }
 
 TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
-    makeSampleTree();
     set.filesCopied = 9;
     theBaseApp.runAllowed = false;
     run();
@@ -195,7 +164,6 @@ TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
 }
 
 TEST_F(RunSequenceTest, NoLogFileWhenLoggingIsOff) {
-    makeSampleTree();
     set.backupCreateLog = 0;
     run();
     EXPECT_EQ(set.status, Complete);
@@ -204,7 +172,6 @@ TEST_F(RunSequenceTest, NoLogFileWhenLoggingIsOff) {
 }
 
 TEST_F(RunSequenceTest, TargetInsideTheSourceIsNotBackedUpIntoItself) {
-    writeFile(source + "/a.txt", "alpha");
     set.targetFolder = terbin::TBString::fromBytes(source + "/backups");
     set.backupFullPath = 0;
     run();
@@ -213,29 +180,24 @@ TEST_F(RunSequenceTest, TargetInsideTheSourceIsNotBackedUpIntoItself) {
     const std::string final = source + "/backups/pc/20261206";
     EXPECT_EQ(readFile(final + "/a.txt"), "alpha");
     EXPECT_FALSE(exists(final + "/backups"));
-    EXPECT_EQ(set.filesUnchanged, 1);
+    EXPECT_EQ(set.filesUnchanged, 5) << "the source's own five files, nothing from the target";
 }
 
-class PruningTest : public RunFixture {
-protected:
-    void SetUp() override {
-        RunFixture::SetUp();
-        writeFile(source + "/a.txt", "alpha");
-        set.backupFullPath = 0;
-        set.backupType = DateTimeSubfolder;
-        top = target + "/pc";
-        // Created in this order, so creation time and name order differ.
-        for (const char* name : {"20250103-000000", "20250101-000000", "20250102-000000"}) {
-            writeFile(top + "/" + name + "/old.txt", name);
-            writeFile(top + "/backup-Docs-" + name + ".log", "old log");
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        makeDirs(top + "/photos");  // not a dated backup: never pruned
+TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFollowsALink) {
+    set.backupFullPath = 0;
+    set.backupType = DateTimeSubfolder;
+    const std::string top = target + "/pc";
+    // Created in this order, so creation time and name order differ.
+    const char* old[] = {"20250103-000000", "20250101-000000", "20250102-000000"};
+    for (const char* name : old) {
+        writeFile(top + "/" + name + "/old.txt", name);
+        writeFile(top + "/backup-Docs-" + name + ".log", "old log");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    std::string top;
-};
+    makeDirs(top + "/photos");  // not a dated backup: never pruned
+    writeFile(dir / "precious/keep.txt", "mine");
+    ASSERT_EQ(symlink((dir / "precious").c_str(), (top + "/20000101").c_str()), 0);
 
-TEST_F(PruningTest, KeepsThreeRemovingTheOldestByCreation) {
     set.backupFolderCount = 3;
     run();
     EXPECT_EQ(set.status, Complete);
@@ -243,41 +205,29 @@ TEST_F(PruningTest, KeepsThreeRemovingTheOldestByCreation) {
     EXPECT_FALSE(exists(top + "/backup-Docs-20250103-000000.log"));
     EXPECT_TRUE(exists(top + "/20250101-000000"));
     EXPECT_TRUE(exists(top + "/20250102-000000"));
-    EXPECT_TRUE(exists(top + "/photos"));
-    EXPECT_EQ(readFile(top + "/20261206-101500/a.txt"), "alpha");
-    EXPECT_THAT(log(), Contains(" removing old backup subfolder " + top + "/20250103-000000"));
-}
 
-TEST_F(PruningTest, KeepingOneLeavesOnlyThisRun) {
     set.backupFolderCount = 1;
     run();
-    for (const char* name : {"20250103-000000", "20250101-000000", "20250102-000000"}) {
+    for (const char* name : old) {
         EXPECT_FALSE(exists(top + "/" + name)) << name;
         EXPECT_FALSE(exists(top + "/backup-Docs-" + name + ".log")) << name;
     }
-    EXPECT_TRUE(exists(top + "/20261206-101500/a.txt"));
+    EXPECT_EQ(readFile(top + "/20261206-101500/a.txt"), "alpha");
     EXPECT_TRUE(exists(top + "/photos"));
-    const auto lines = log();
-    const auto first = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
-        return l.rfind(" removing old backup subfolder", 0) == 0;
-    });
-    ASSERT_NE(first, lines.end());
-    EXPECT_EQ(*first, " removing old backup subfolder " + top + "/20250103-000000");
-}
-
-TEST_F(PruningTest, LinkedFolderIsNeverPrunedThroughItsLink) {
-    writeFile(dir / "precious/keep.txt", "mine");
-    ASSERT_EQ(symlink((dir / "precious").c_str(), (top + "/20000101").c_str()), 0);
-    set.backupFolderCount = 1;
-    run();
     EXPECT_EQ(readFile(dir / "precious/keep.txt"), "mine");
+    std::vector<std::string> removed;
+    for (const auto& line : log()) {
+        if (line.rfind(" removing old backup subfolder ", 0) == 0)
+            removed.push_back(line.substr(31));
+    }
+    EXPECT_THAT(removed, ElementsAre(top + "/20250103-000000", top + "/20250101-000000",
+                                     top + "/20250102-000000"));
 }
 
-class ScriptRunTest : public RunFixture {
+class ScriptRunTest : public RunSequenceTest {
 protected:
     void SetUp() override {
-        RunFixture::SetUp();
-        writeFile(source + "/a.txt", "alpha");
+        RunSequenceTest::SetUp();
         set.backupFullPath = 0;
         set.backupFolderCount = 1;
         makeDirs(target + "/pc/20200101");
@@ -286,9 +236,9 @@ protected:
         set.postBackupProgram = L"/bin/sh";
         set.postBackupArgs = terbin::TBString::fromBytes("-c 'echo ran > " + dir / "post" + "'");
     }
-    void preScript(const std::string& args) {
+    void preScript(const std::string& args, const std::string& program = "/bin/sh") {
         set.preBackupEnabled = 1;
-        set.preBackupProgram = L"/bin/sh";
+        set.preBackupProgram = terbin::TBString::fromBytes(program);
         set.preBackupArgs = terbin::TBString::fromBytes(args);
     }
 };
@@ -301,41 +251,41 @@ TEST_F(ScriptRunTest, FailingPreScriptStopsCopyAndPruningButNotPostScript) {
     EXPECT_TRUE(exists(target + "/pc/20200101"));
     EXPECT_EQ(readFile(dir / "post"), "ran\n");
     const auto lines = log();
-    const std::vector<std::string> expected = {"  executing pre-backup script",
-                                               "    program           = /bin/sh",
-                                               "    args              = -c 'exit 2'",
-                                               "    waitForCompletion = 1",
-                                               "    waitTimeout\t      = 0",
-                                               "    waitTimeoutMS     = 60000",
-                                               "  pre-backup script failed",
-                                               "  executing post-backup script"};
+    const std::vector<std::string> expected = {
+        "  executing pre-backup script",       "    program           = /bin/sh",
+        "    args              = -c 'exit 2'", "    waitForCompletion = 1",
+        "    waitTimeout\t      = 0",          "    waitTimeoutMS     = 60000",
+        "  pre-backup script failed",          "  executing post-backup script"};
     auto at = std::find(lines.begin(), lines.end(), expected[0]);
-    ASSERT_NE(at, lines.end());
+    ASSERT_GE(lines.end() - at, 8) << "the script lines are missing or cut short";
     EXPECT_EQ(std::vector<std::string>(at, at + 8), expected);
     EXPECT_THAT(lines, Contains("  post-backup script SUCCEEDED"));
     EXPECT_THAT(lines, Contains("backup set Docs ended - Failed"));
     EXPECT_THAT(lines, Contains("  0 file(s) 0 bytes copied"));
 }
 
-TEST_F(ScriptRunTest, IgnoredStatusOrNoWaitLetTheRunComplete) {
+TEST_F(ScriptRunTest, IgnoredStatusOrNoWaitLetTheRunCompleteAndLeaveNoZombie) {
     preScript("-c 'exit 2'");
     set.preBackupIgnoreStatus = 1;
     run();
     EXPECT_EQ(set.status, Complete);
     set.preBackupIgnoreStatus = 0;
     set.preBackupWaitForCompletion = 0;
+    set.postBackupWaitForCompletion = 0;
+    set.postBackupArgs = terbin::TBString::fromBytes("-c 'echo $$ > " + dir / "pid" + "'");
     run();
     EXPECT_EQ(set.status, Complete);
     EXPECT_THAT(log(), Contains("  pre-backup script succeeded"));
+    ASSERT_TRUE(waitFor([&] { return readFile(dir / "pid").size() > 1; }));
+    const std::string proc = "/proc/" + std::to_string(std::stoi(readFile(dir / "pid")));
+    EXPECT_TRUE(waitFor([&] { return !exists(proc); })) << "reaped, not left as a zombie";
 }
 
 TEST_F(ScriptRunTest, ScriptWithoutInterpreterLineRunsInTheShell) {
     const std::string script = dir / "my script";
     writeFile(script, "echo \"$1\" > '" + dir / "arg" + "'\nexit 0\n");
     ASSERT_EQ(chmod(script.c_str(), 0755), 0);
-    set.preBackupEnabled = 1;
-    set.preBackupProgram = terbin::TBString::fromBytes(script);
-    set.preBackupArgs = L"\"two words\"";
+    preScript("\"two words\"", script);
     run();
     EXPECT_EQ(set.status, Complete);
     EXPECT_EQ(readFile(dir / "arg"), "two words\n");
@@ -360,16 +310,6 @@ TEST_F(ScriptRunTest, FailingPostScriptFailsACompleteRun) {
     EXPECT_EQ(set.status, Failed);
     EXPECT_EQ(readFile(target + "/pc/20261206/a.txt"), "alpha");
     EXPECT_THAT(log(), Contains("  post-backup script FAILED"));
-}
-
-TEST_F(ScriptRunTest, DetachedScriptLeavesNoZombie) {
-    set.postBackupWaitForCompletion = 0;
-    set.postBackupArgs = terbin::TBString::fromBytes("-c 'echo $$ > " + dir / "pid" + "'");
-    run();
-    EXPECT_EQ(set.status, Complete);
-    ASSERT_TRUE(waitFor([&] { return readFile(dir / "pid").size() > 1; }));
-    const std::string proc = "/proc/" + std::to_string(std::stoi(readFile(dir / "pid")));
-    EXPECT_TRUE(waitFor([&] { return !exists(proc); })) << "reaped, not left as a zombie";
 }
 
 }  // namespace

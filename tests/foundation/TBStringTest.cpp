@@ -5,20 +5,15 @@
 using terbin::TBString;
 
 TEST(TBStringBytes, InvalidUtf8RoundTripsByteForByte) {
-    const std::string samples[] = {"plain",
-                                   "caf\xc3\xa9",
-                                   "\xff\xfe",
-                                   "bad\xc3",
-                                   "\xe2\x82",          // truncated sequences
-                                   "\xc0\xaf",          // overlong "/"
-                                   "\xed\xa0\x80",      // encoded surrogate
-                                   "\xf4\x90\x80\x80",  // beyond U+10FFFF
-                                   std::string("nul\0inside", 10),
-                                   "line\nbreak",
-                                   "\xf0\x9f\x98\x80"};
-    for (const std::string& bytes : samples) {
-        EXPECT_EQ(TBString::fromBytes(bytes).narrow(), bytes);
-    }
+    // Plain, valid two-byte, stray bytes, truncated sequences, an overlong
+    // "/", an encoded surrogate, a code point beyond U+10FFFF, an inner NUL,
+    // a line break and a valid four-byte sequence.
+    const std::string samples[] = {
+        "plain",        "caf\xc3\xa9",      "\xff\xfe",
+        "bad\xc3",      "\xe2\x82",         "\xc0\xaf",
+        "\xed\xa0\x80", "\xf4\x90\x80\x80", std::string("nul\0inside", 10),
+        "line\nbreak",  "\xf0\x9f\x98\x80"};
+    for (const std::string& bytes : samples) EXPECT_EQ(TBString::fromBytes(bytes).narrow(), bytes);
     EXPECT_EQ(TBString::fromBytes("caf\xc3\xa9").length(), 4);
     EXPECT_EQ(TBString::fromBytes("\xf0\x9f\x98\x80")[0], static_cast<wchar_t>(0x1F600));
     // An escaped byte never equals a real character.
@@ -34,7 +29,7 @@ TEST(TBStringCase, CompareNoCaseFoldsUnicode) {
         << "raw bytes have no case";
 }
 
-TEST(TBStringText, SearchAndSlices) {
+TEST(TBStringText, SearchSliceQuoteAndConvertNumbers) {
     const TBString s(L"D:/data/pro*/logs");
     EXPECT_EQ(s.firstOf(L"*?["), 11);
     EXPECT_EQ(s.first(L'/', 3), 7);
@@ -47,9 +42,6 @@ TEST(TBStringText, SearchAndSlices) {
     EXPECT_EQ(s.mid(3, 4), TBString(L"data"));
     EXPECT_EQ(s.mid(99), TBString());
     EXPECT_EQ(TBString(L"a.b.c").replace(L".", L"\\."), TBString(L"a\\.b\\.c"));
-}
-
-TEST(TBStringText, QuoteAndNumbers) {
     EXPECT_EQ(TBString(L"/opt/my tools/run").quote(L'"', true, 0),
               TBString(L"\"/opt/my tools/run\""));
     EXPECT_EQ(TBString(L"\"quoted\"").quote(L'"', true, 0), TBString(L"\"quoted\""));

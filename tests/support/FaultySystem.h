@@ -20,136 +20,27 @@ public:
     }
     ~FaultySystem() override { terbin::tb_setSystem(previous_ == this ? nullptr : previous_); }
 
-    // Opens of paths containing `part` fail with `error`, `times` times (-1: always).
-    void failOpen(const std::string& part, int error, int times = -1) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        openPart_ = part;
-        openError_ = error;
-        openTimes_ = times;
-    }
-    // Writes to files whose path contains `part` fail with `error` while
-    // the switch is on.
+    // Opens of paths containing `part` fail with `error`.
+    void failOpen(const std::string& part, int error) { arm(openPart_, part, openError_, error); }
+    // Writes to files whose path contains `part` fail with `error` until
+    // stopFailingWrites().
     void failWrites(const std::string& part, int error) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        writePart_ = part;
-        writeError_ = error;
+        arm(writePart_, part, writeError_, error);
         writesFailing_ = true;
     }
     void stopFailingWrites() { writesFailing_ = false; }
+    int failedWrites() const { return failedWrites_; }
     // Writes to `part` make no progress (return 0) after `okWrites` good ones.
     void stallWrites(const std::string& part, int okWrites) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stallPart_ = part;
-        stallAfter_ = okWrites;
-    }
-    // Reads of `part` fail with `error` after `okReads` good ones.
-    void failReads(const std::string& part, int error, int okReads) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        readPart_ = part;
-        readError_ = error;
-        readAfter_ = okReads;
+        arm(stallPart_, part, stallAfter_, okWrites);
     }
     // Called (outside the lock) before every read of a path containing `part`,
-    // with the number of earlier such reads.
-    void onRead(const std::string& part, std::function<void(int)> hook) {
+    // with the number of earlier such reads; a non-zero result fails the read
+    // with that errno.
+    void onRead(const std::string& part, std::function<int(int)> hook) {
         std::lock_guard<std::mutex> guard(mutex_);
-        hookPart_ = part;
+        readPart_ = part;
         readHook_ = std::move(hook);
-    }
-    int failedWrites() const { return failedWrites_; }
-    // Number of opens for writing of paths containing `part`.
-    int writeOpens(const std::string& part) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        int n = 0;
-        for (const auto& [path, count] : writeOpens_) {
-            if (path.find(part) != std::string::npos) n += count;
-        }
-        return n;
-    }
-
-    int open(const char* path, int flags, mode_t mode) override {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (!openPart_.empty() && std::string(path).find(openPart_) != std::string::npos &&
-                openTimes_ != 0) {
-                if (openTimes_ > 0) --openTimes_;
-                errno = openError_;
-                return -1;
-            }
-        }
-        const int fd = target_.open(path, flags, mode);
-        if (fd >= 0) {
-            std::lock_guard<std::mutex> guard(mutex_);
-            paths_[fd] = path;
-            if (flags & (O_WRONLY | O_RDWR)) ++writeOpens_[path];
-        }
-        return fd;
-    }
-    int close(int fd) override {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            paths_.erase(fd);
-        }
-        return target_.close(fd);
-    }
-    ssize_t read(int fd, void* buffer, size_t count) override {
-        std::function<void(int)> hook;
-        int index = 0;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (matches(fd, hookPart_)) {
-                hook = readHook_;
-                index = hookReads_++;
-            }
-        }
-        if (hook) hook(index);
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (matches(fd, readPart_)) {
-                if (readAfter_ == 0) {
-                    errno = readError_;
-                    return -1;
-                }
-                --readAfter_;
-            }
-        }
-        return target_.read(fd, buffer, count);
-    }
-    ssize_t write(int fd, const void* buffer, size_t count) override {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (writesFailing_ && matches(fd, writePart_)) {
-                ++failedWrites_;
-                errno = writeError_;
-                return -1;
-            }
-            if (matches(fd, stallPart_)) {
-                if (stallAfter_ == 0) return 0;
-                --stallAfter_;
-            }
-        }
-        return target_.write(fd, buffer, count);
-    }
-
-    // A kernel copy meets the same faults: a failing or stalling target fails
-    // like a write; a source with read faults or a read hook is declined, so
-    // the copy falls back to reads, where those apply.
-    ssize_t copyFileRange(int fdIn, int fdOut, size_t count) override {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (writesFailing_ && matches(fdOut, writePart_)) {
-                ++failedWrites_;
-                errno = writeError_;
-                return -1;
-            }
-            if (matches(fdOut, stallPart_) || matches(fdIn, readPart_) ||
-                matches(fdIn, hookPart_) || kernelCopyDeclined_) {
-                errno = EXDEV;
-                return -1;
-            }
-        }
-        if (kernelCopyEmpty_) return 0;
-        return target_.copyFileRange(fdIn, fdOut, count);
     }
     // Makes every kernel copy fail as on a file system that cannot do them.
     void declineKernelCopies() { kernelCopyDeclined_ = true; }
@@ -157,32 +48,89 @@ public:
     // whose size reads as 0.
     void emptyKernelCopies() { kernelCopyEmpty_ = true; }
 
+    int open(const char* path, int flags, mode_t mode) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!openPart_.empty() && std::string(path).find(openPart_) != std::string::npos) {
+            errno = openError_;
+            return -1;
+        }
+        const int fd = target_.open(path, flags, mode);
+        if (fd >= 0)
+            paths_[fd] = path;
+        return fd;
+    }
+    int close(int fd) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        paths_.erase(fd);
+        return target_.close(fd);
+    }
+    ssize_t read(int fd, void* buffer, size_t count) override {
+        std::function<int(int)> hook;
+        int index = 0;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (matches(fd, readPart_)) {
+                hook = readHook_;
+                index = reads_++;
+            }
+        }
+        if (const int error = hook ? hook(index) : 0) {
+            errno = error;
+            return -1;
+        }
+        return target_.read(fd, buffer, count);
+    }
+    ssize_t write(int fd, const void* buffer, size_t count) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (failsWrite(fd))
+                return -1;
+            if (matches(fd, stallPart_) && stallAfter_-- <= 0)
+                return 0;
+        }
+        return target_.write(fd, buffer, count);
+    }
+    // A kernel copy meets the same faults: a failing target fails like a
+    // write; a stalling target or a source with a read hook is declined, so
+    // the copy falls back to reads and writes, where those apply.
+    ssize_t copyFileRange(int fdIn, int fdOut, size_t count) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (failsWrite(fdOut))
+                return -1;
+            if (matches(fdOut, stallPart_) || matches(fdIn, readPart_) || kernelCopyDeclined_) {
+                errno = EXDEV;
+                return -1;
+            }
+        }
+        return kernelCopyEmpty_ ? 0 : target_.copyFileRange(fdIn, fdOut, count);
+    }
+
 private:
+    void arm(std::string& part, const std::string& value, int& number, int n) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        part = value;
+        number = n;
+    }
     bool matches(int fd, const std::string& part) const {
-        if (part.empty()) return false;
         auto it = paths_.find(fd);
-        return it != paths_.end() && it->second.find(part) != std::string::npos;
+        return !part.empty() && it != paths_.end() && it->second.find(part) != std::string::npos;
+    }
+    // Under the lock: fails a write to `fd` while writes to its path fail.
+    bool failsWrite(int fd) {
+        if (!writesFailing_ || !matches(fd, writePart_))
+            return false;
+        ++failedWrites_;
+        errno = writeError_;
+        return true;
     }
 
     terbin::SystemInterface* previous_;
     std::mutex mutex_;
     std::map<int, std::string> paths_;
-    std::map<std::string, int> writeOpens_;
-    std::string openPart_;
-    int openError_ = 0;
-    int openTimes_ = 0;
-    std::string writePart_;
-    int writeError_ = 0;
-    std::atomic<bool> writesFailing_{false};
+    std::string openPart_, writePart_, stallPart_, readPart_;
+    int openError_ = 0, writeError_ = 0, stallAfter_ = 0, reads_ = 0;
+    std::function<int(int)> readHook_;
+    std::atomic<bool> writesFailing_{false}, kernelCopyDeclined_{false}, kernelCopyEmpty_{false};
     std::atomic<int> failedWrites_{0};
-    std::string stallPart_;
-    int stallAfter_ = 0;
-    std::atomic<bool> kernelCopyDeclined_{false};
-    std::atomic<bool> kernelCopyEmpty_{false};
-    std::string hookPart_;
-    std::function<void(int)> readHook_;
-    int hookReads_ = 0;
-    std::string readPart_;
-    int readError_ = 0;
-    int readAfter_ = 0;
 };
