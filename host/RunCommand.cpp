@@ -183,16 +183,15 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     }
 
     Progress progress(isatty(STDOUT_FILENO) != 0);
-    size_t finished = 0;
     bool stopping = false;
     const auto interval = std::chrono::milliseconds(isatty(STDOUT_FILENO) ? 200 : 1000);
     auto next = std::chrono::steady_clock::now();
-    while (finished < chosen.size() || theBaseApp.threadPool.getTotalJobCount() > 0) {
+    // The pool counts a job until it has been destroyed, so an empty pool
+    // means every run has returned. Each end is also posted to the main
+    // window; waiting on its queue keeps the loop from spinning.
+    while (theBaseApp.threadPool.getTotalJobCount() > 0) {
         MSG message{};
-        if (session.mainWindow().waitMessage(message, 50) &&
-            message.message == WM_BACKUP_JOB_DONE) {
-            ++finished;
-        }
+        session.mainWindow().waitMessage(message, 50);
         if (interrupted && !stopping) {
             // Stop every set, as the stop-all command does; the jobs end at
             // their next check and the loop waits for them.
