@@ -86,7 +86,13 @@ void CWnd::post(const MSG& msg) {
     arrived_.notify_all();
 }
 
-BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+// Runs `action` on the live window `hwnd` under the table's lock, so the
+// window cannot be destroyed meanwhile; FALSE (last error 1400) when there is
+// no such window.
+template <typename Action>
+BOOL withWindow(HWND hwnd, Action&& action) {
     WindowTable& table = windowTable();
     std::lock_guard<std::mutex> guard(table.mutex);
     const auto it = hwnd ? table.windows.find(hwnd) : table.windows.end();
@@ -94,18 +100,16 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    it->second->post(MSG{hwnd, message, wParam, lParam});
+    action(*it->second);
     return TRUE;
 }
 
+}  // namespace
+
+BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return withWindow(hwnd, [&](CWnd& window) { window.post(MSG{hwnd, message, wParam, lParam}); });
+}
+
 BOOL InvalidateRect(HWND hwnd, const RECT* /*rect*/, BOOL erase) {
-    WindowTable& table = windowTable();
-    std::lock_guard<std::mutex> guard(table.mutex);
-    const auto it = hwnd ? table.windows.find(hwnd) : table.windows.end();
-    if (it == table.windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    it->second->Invalidate(erase);
-    return TRUE;
+    return withWindow(hwnd, [&](CWnd& window) { window.Invalidate(erase); });
 }
