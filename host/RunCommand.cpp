@@ -191,7 +191,7 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     // window; waiting on its queue keeps the loop from spinning.
     while (theBaseApp.threadPool.getTotalJobCount() > 0) {
         MSG message{};
-        session.mainWindow().waitMessage(message, 50);
+        session.mainWindow().waitMessage(message, 20);
         if (interrupted && !stopping) {
             // Stop every set, as the stop-all command does; the jobs end at
             // their next check and the loop waits for them.

@@ -105,7 +105,7 @@ TEST_F(HostTest, ForeignRegistryFileIsRefusedAndLeftAlone) {
 }
 
 TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
-    for (int i = 0; i < 400; ++i) writePatternFile(dir / ("big/f" + std::to_string(i)), 1 << 20);
+    for (int i = 0; i < 1000; ++i) writePatternFile(dir / ("big/f" + std::to_string(i)), 1 << 20);
     writeDefinition("big.xml", "Big", dir / "big");
     ASSERT_EQ(ulvaren("import '" + dir / "big.xml" + "' --target '" + dir / "out" + "'").status, 0);
 
