@@ -37,4 +37,10 @@ public:
 TBString tb_file_dirname(const TBString& path);
 TBString tb_file_basename(const TBString& path);
 
+// True for the two entries every listing holds besides the real ones: "."
+// (the folder itself) and ".." (its parent).
+inline bool tb_file_isDotEntry(const TBString& name) {
+    return name == L"." || name == L"..";
+}
+
 }  // namespace terbin

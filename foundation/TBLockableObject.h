@@ -48,14 +48,45 @@ class TBLockableObject : public TBObject {
     // Takes the lock, waiting at most `timeoutMs` milliseconds (a negative
     // value waits without limit, 0 only tries). Returns 0 when the lock is
     // held, 1 when the time ran out.
-    virtual int lock(int64_t timeoutMs);
-    virtual int lockForReading(int64_t timeoutMs);
-    virtual int lockForWriting(int64_t timeoutMs);
+    // Const, so that readers of a const object can take the lock too.
+    virtual int lock(int64_t timeoutMs) const;
+    virtual int lockForReading(int64_t timeoutMs) const;
+    virtual int lockForWriting(int64_t timeoutMs) const;
     // Releases one hold of the lock taken by the calling thread.
-    virtual void unlock();
+    virtual void unlock() const;
 
   private:
-    std::recursive_timed_mutex mutex_;
+    mutable std::recursive_timed_mutex mutex_;
+};
+
+// Holds an object's lock for reading from construction to destruction,
+// waiting without limit.
+class TBReadLock {
+  public:
+    explicit TBReadLock(const TBLockableObject& object) : object_(object) {
+        object_.lockForReading(TBLockableObject::WaitForever);
+    }
+    ~TBReadLock() { object_.unlock(); }
+    TBReadLock(const TBReadLock&) = delete;
+    TBReadLock& operator=(const TBReadLock&) = delete;
+
+  private:
+    const TBLockableObject& object_;
+};
+
+// Holds an object's lock for writing from construction to destruction,
+// waiting without limit.
+class TBWriteLock {
+  public:
+    explicit TBWriteLock(const TBLockableObject& object) : object_(object) {
+        object_.lockForWriting(TBLockableObject::WaitForever);
+    }
+    ~TBWriteLock() { object_.unlock(); }
+    TBWriteLock(const TBWriteLock&) = delete;
+    TBWriteLock& operator=(const TBWriteLock&) = delete;
+
+  private:
+    const TBLockableObject& object_;
 };
 
 }  // namespace terbin

@@ -24,7 +24,7 @@ size_t TBObject::hash() const {
 
 TBLockableObject::~TBLockableObject() = default;
 
-int TBLockableObject::lock(int64_t timeoutMs) {
+int TBLockableObject::lock(int64_t timeoutMs) const {
     if (timeoutMs < 0) {
         mutex_.lock();
         return 0;
@@ -35,15 +35,15 @@ int TBLockableObject::lock(int64_t timeoutMs) {
     return mutex_.try_lock_for(std::chrono::milliseconds(timeoutMs)) ? 0 : 1;
 }
 
-int TBLockableObject::lockForReading(int64_t timeoutMs) {
+int TBLockableObject::lockForReading(int64_t timeoutMs) const {
     return lock(timeoutMs);
 }
 
-int TBLockableObject::lockForWriting(int64_t timeoutMs) {
+int TBLockableObject::lockForWriting(int64_t timeoutMs) const {
     return lock(timeoutMs);
 }
 
-void TBLockableObject::unlock() {
+void TBLockableObject::unlock() const {
     mutex_.unlock();
 }
 
