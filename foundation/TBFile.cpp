@@ -13,8 +13,7 @@ namespace terbin {
 
 uint32_t TBFile::fail(int error) {
     errno = error;
-    lastError_ = tb_result_fromErrno(error);
-    tb_status_setLastError(lastError_);
+    lastError_ = tb_status_fail(tb_result_fromErrno(error));
     return lastError_;
 }
 
@@ -212,9 +211,7 @@ uint32_t TBFile::readAll(const TBString& path, std::string& bytes, int64_t maxBy
 
 uint32_t TBFile::remove(const TBString& path) {
     if (tb_system().unlink(path.narrow().c_str()) != 0) {
-        const uint32_t code = tb_result_fromErrno(errno);
-        tb_status_setLastError(code);
-        return code;
+        return tb_status_fail(tb_result_fromErrno(errno));
     }
     return 0;
 }

@@ -97,9 +97,7 @@ uint32_t TBFileInfo::setFileTimes(const TBString& path, const TBTime& /*created*
                                   const TBTime& accessed, const TBTime& modified) {
     const struct timespec times[2] = {accessed.toTimespec(), modified.toTimespec()};
     if (tb_system().utimensat(AT_FDCWD, path.narrow().c_str(), times, 0) != 0) {
-        const uint32_t code = tb_result_fromErrno(errno);
-        tb_status_setLastError(code);
-        return code;
+        return tb_status_fail(tb_result_fromErrno(errno));
     }
     return 0;
 }

@@ -26,9 +26,7 @@ uint32_t TBFolder::readNext(TBFileInfo& info) {
         errno = 0;
         struct dirent* entry = sys.readdir(dir_);
         if (!entry) {
-            const uint32_t code = errno ? tb_result_fromErrno(errno) : TB_FILE_NOT_FOUND;
-            tb_status_setLastError(code);
-            return code;
+            return tb_status_fail(errno ? tb_result_fromErrno(errno) : TB_FILE_NOT_FOUND);
         }
         const char* name = entry->d_name;
         if (info.query(dirfd(dir_), name, TBString::fromBytes(std::string_view(name)))) return 0;
@@ -62,9 +60,7 @@ uint32_t TBFolder::create(const TBString& path, bool parents) {
 
 uint32_t TBFolder::remove(const TBString& path) {
     if (tb_system().rmdir(path.narrow().c_str()) == 0) return 0;
-    const uint32_t code = tb_result_fromErrno(errno == EEXIST ? ENOTEMPTY : errno);
-    tb_status_setLastError(code);
-    return code;
+    return tb_status_fail(tb_result_fromErrno(errno == EEXIST ? ENOTEMPTY : errno));
 }
 
 TBFilteredFolder::TBFilteredFolder(const TBString& path, const TBString& pattern)

@@ -399,9 +399,7 @@ uint32_t TBLog::setHandler(const TBString& description) {
     auto handler =
         std::make_unique<FileHandler>(std::string(rest.substr(0, first)), maxBytes, keep);
     if (int error = handler->openFile()) {
-        const uint32_t result = tb_result_fromErrno(error);
-        tb_status_setLastError(result);
-        return result;
+        return tb_status_fail(tb_result_fromErrno(error));
     }
     std::lock_guard<std::mutex> guard(mutex_);
     handlers_.push_back(std::move(handler));

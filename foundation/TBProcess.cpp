@@ -39,11 +39,6 @@ constexpr auto KillGrace = std::chrono::seconds(2);
 // arithmetic far from the clock's range.
 constexpr uint64_t LongestTimeoutMs = 100ULL * 366 * 24 * 60 * 60 * 1000;
 
-uint32_t fail(uint32_t code) {
-    tb_status_setLastError(code);
-    return code;
-}
-
 int exitCodeOf(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -355,17 +350,17 @@ bool TBProcess::splitCommandLine(const TBString& commandLine, std::vector<std::s
 
 uint32_t TBProcess::create(const TBString& commandLine) {
     if (state_ == State::Running) {
-        return fail(TB_INVALID_PARAMETER);
+        return tb_status_fail(TB_INVALID_PARAMETER);
     }
     std::vector<std::string> words;
     if (!splitCommandLine(commandLine, words) || words.empty() || words.front().empty()) {
-        return fail(TB_INVALID_PARAMETER);
+        return tb_status_fail(TB_INVALID_PARAMETER);
     }
     std::vector<char*> argv;
     for (std::string& word : words) {
         // An embedded NUL would silently cut the word short on its way to the program.
         if (word.find('\0') != std::string::npos) {
-            return fail(TB_INVALID_PARAMETER);
+            return tb_status_fail(TB_INVALID_PARAMETER);
         }
         argv.push_back(word.data());
     }
@@ -374,7 +369,7 @@ uint32_t TBProcess::create(const TBString& commandLine) {
     pid_t pid = -1;
     const int error = SpawnSettings().spawn(pid, argv.data());
     if (error != 0) {
-        return fail(tb_result_fromErrno(error));
+        return tb_status_fail(tb_result_fromErrno(error));
     }
     state_ = State::Running;
     pid_ = pid;
@@ -388,20 +383,20 @@ uint32_t TBProcess::waitUntilStopped(uint64_t timeoutMs) {
         return endResult_;
     }
     if (state_ != State::Running) {
-        return fail(TB_INVALID_PARAMETER);
+        return tb_status_fail(TB_INVALID_PARAMETER);
     }
     if (waitForEnd(pid_, deadlineAfter(timeoutMs))) {
         endResult_ = reap();
-        return endResult_ == TB_OK ? TB_OK : fail(endResult_);
+        return endResult_ == TB_OK ? TB_OK : tb_status_fail(endResult_);
     }
     terminateGroup();
     endResult_ = TB_TIMEOUT;
-    return fail(TB_TIMEOUT);
+    return tb_status_fail(TB_TIMEOUT);
 }
 
 uint32_t TBProcess::detach() {
     if (state_ != State::Running) {
-        return fail(TB_INVALID_PARAMETER);
+        return tb_status_fail(TB_INVALID_PARAMETER);
     }
     reapInBackground(pid_);
     state_ = State::Detached;

@@ -42,11 +42,6 @@ std::string createLayoutSql() {
            "PRAGMA user_version = " + std::to_string(StoreLayoutVersion) + ";";
 }
 
-uint32_t fail(uint32_t code) {
-    tb_status_setLastError(code);
-    return code;
-}
-
 bool succeeded(int rc) {
     return rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW;
 }
@@ -423,7 +418,7 @@ template <typename Body>
 uint32_t TBRegistryStore::change(Body&& body) {
     switch (transaction_) {
         case Transaction::Failed:
-            return fail(failure_);
+            return tb_status_fail(failure_);
         case Transaction::Active: {
             // SQLite ends a transaction by itself after some I/O errors; what
             // follows must not quietly commit on its own.
@@ -433,20 +428,20 @@ uint32_t TBRegistryStore::change(Body&& body) {
             execute(db_, "ROLLBACK");
             transaction_ = Transaction::Failed;
             failure_ = resultOf(rc);
-            return fail(failure_);
+            return tb_status_fail(failure_);
         }
         case Transaction::None:
             break;
     }
     int rc = execute(db_, "BEGIN IMMEDIATE");
     if (rc != SQLITE_OK)
-        return fail(resultOf(rc));
+        return tb_status_fail(resultOf(rc));
     rc = body();
     if (succeeded(rc))
         rc = execute(db_, "COMMIT");
     if (rc != SQLITE_OK) {
         execute(db_, "ROLLBACK");
-        return fail(resultOf(rc));
+        return tb_status_fail(resultOf(rc));
     }
     return TB_OK;
 }
@@ -459,22 +454,22 @@ uint32_t TBRegistryStore::begin() {
     }
     transaction_ = Transaction::Failed;
     failure_ = resultOf(rc);
-    return fail(failure_);
+    return tb_status_fail(failure_);
 }
 
 uint32_t TBRegistryStore::end(bool keep) {
     const Transaction state = std::exchange(transaction_, Transaction::None);
     if (state == Transaction::Failed)
-        return fail(failure_);
+        return tb_status_fail(failure_);
     if (keep && !sqlite3_get_autocommit(db_)) {
         const int rc = execute(db_, "COMMIT");
         if (rc == SQLITE_OK)
             return TB_OK;
         execute(db_, "ROLLBACK");
-        return fail(resultOf(rc));
+        return tb_status_fail(resultOf(rc));
     }
     execute(db_, "ROLLBACK");
-    return keep ? fail(TB_GEN_FAILURE) : TB_OK;
+    return keep ? tb_status_fail(TB_GEN_FAILURE) : TB_OK;
 }
 
 int64_t TBRegistryStore::find(int64_t from, const std::vector<std::string>& parts, int& rc) {
@@ -645,7 +640,7 @@ int64_t openKey(TBRegistryStore& store, int64_t from, const TBString& path, bool
     if (id != 0)
         return id;
     if (!create) {
-        fail(TB_FILE_NOT_FOUND);
+        tb_status_fail(TB_FILE_NOT_FOUND);
         return 0;
     }
     // Looked up again inside the write transaction: another writer may have
@@ -664,7 +659,7 @@ TBRegistryKey::TBRegistryKey(int hive, const TBString& path, bool create) {
     uint32_t result = TB_OK;
     auto store = TBRegistryStore::open(hive, create, result);
     if (!store) {
-        fail(result);
+        tb_status_fail(result);
         return;
     }
     id_ = openKey(*store, RootKeyId, path, create);
@@ -674,7 +669,7 @@ TBRegistryKey::TBRegistryKey(int hive, const TBString& path, bool create) {
 
 TBRegistryKey::TBRegistryKey(TBRegistryKey& parent, const TBString& path, bool create) {
     if (!parent.store_) {
-        fail(TB_FILE_NOT_FOUND);
+        tb_status_fail(TB_FILE_NOT_FOUND);
         return;
     }
     id_ = openKey(*parent.store_, parent.id_, path, create);
@@ -686,7 +681,7 @@ TBRegistryKey::~TBRegistryKey() = default;
 
 uint32_t TBRegistryKey::setValue(const TBRegistryValue& value) {
     if (!store_)
-        return fail(TB_FILE_NOT_FOUND);
+        return tb_status_fail(TB_FILE_NOT_FOUND);
     return store_->change([&] {
         Statement upsert(store_->db(),
                          "INSERT INTO vals(key, folded, name, type, data) VALUES(?, ?, ?, ?, ?)"
@@ -703,13 +698,13 @@ uint32_t TBRegistryKey::setValue(const TBRegistryValue& value) {
 
 uint32_t TBRegistryKey::getValue(const TBString& name, TBValue& value) {
     if (!store_)
-        return fail(TB_FILE_NOT_FOUND);
+        return tb_status_fail(TB_FILE_NOT_FOUND);
     Statement query(store_->db(), "SELECT type, data FROM vals WHERE key = ? AND folded = ?");
     const int rc = query.bind(1, id_).bind(2, foldedName(name)).step();
     if (rc == SQLITE_DONE)
-        return fail(TB_FILE_NOT_FOUND);
+        return tb_status_fail(TB_FILE_NOT_FOUND);
     if (rc != SQLITE_ROW)
-        return fail(resultOf(rc));
+        return tb_status_fail(resultOf(rc));
     const void* data = query.blob(1);  // before its size, as SQLite asks
     value.set(static_cast<RegValueType>(query.integer(0)), data, query.bytes(1));
     return TB_OK;
@@ -717,7 +712,7 @@ uint32_t TBRegistryKey::getValue(const TBString& name, TBValue& value) {
 
 uint32_t TBRegistryKey::removeValue(const TBString& name) {
     if (!store_)
-        return fail(TB_FILE_NOT_FOUND);
+        return tb_status_fail(TB_FILE_NOT_FOUND);
     int removed = 0;
     const uint32_t result = store_->change([&] {
         Statement remove(store_->db(), "DELETE FROM vals WHERE key = ? AND folded = ?");
@@ -727,13 +722,13 @@ uint32_t TBRegistryKey::removeValue(const TBString& name) {
     });
     if (result != TB_OK)
         return result;
-    return removed > 0 ? TB_OK : fail(TB_FILE_NOT_FOUND);
+    return removed > 0 ? TB_OK : tb_status_fail(TB_FILE_NOT_FOUND);
 }
 
 uint32_t TBRegistryKey::keyNames(TBStringArray& names) {
     names.clear();
     if (!store_)
-        return fail(TB_FILE_NOT_FOUND);
+        return tb_status_fail(TB_FILE_NOT_FOUND);
     // A new key's id is above every existing one, so ids keep the order of creation.
     Statement query(store_->db(), "SELECT name FROM keys WHERE parent = ? ORDER BY id");
     query.bind(1, id_);
@@ -742,7 +737,7 @@ uint32_t TBRegistryKey::keyNames(TBStringArray& names) {
     if (rc == SQLITE_DONE)
         return TB_OK;
     names.clear();
-    return fail(resultOf(rc));
+    return tb_status_fail(resultOf(rc));
 }
 
 bool TBRegistryKey::keyExists(const TBString& name) {
@@ -756,9 +751,9 @@ bool TBRegistryKey::keyExists(const TBString& name) {
 
 TBRegistryTransaction::TBRegistryTransaction(TBRegistryKey& key) {
     if (!key.store_) {
-        result_ = fail(TB_FILE_NOT_FOUND);
+        result_ = tb_status_fail(TB_FILE_NOT_FOUND);
     } else if (key.store_->inTransaction()) {
-        result_ = fail(TB_INVALID_PARAMETER);
+        result_ = tb_status_fail(TB_INVALID_PARAMETER);
     } else {
         store_ = key.store_;
         result_ = store_->begin();
@@ -772,7 +767,7 @@ TBRegistryTransaction::~TBRegistryTransaction() {
 
 uint32_t TBRegistryTransaction::commit() {
     if (!store_)
-        return fail(result_ != TB_OK ? result_ : TB_INVALID_PARAMETER);
+        return tb_status_fail(result_ != TB_OK ? result_ : TB_INVALID_PARAMETER);
     result_ = store_->end(true);
     store_.reset();
     return result_;
@@ -783,11 +778,11 @@ uint32_t TBRegistryTransaction::commit() {
 uint32_t tb_registry_removeKey(int hive, const TBString& path) {
     const auto folded = componentsOf(path, true);
     if (folded.empty())
-        return fail(TB_INVALID_PARAMETER);
+        return tb_status_fail(TB_INVALID_PARAMETER);
     uint32_t result = TB_OK;
     auto store = TBRegistryStore::open(hive, false, result);
     if (!store)
-        return fail(result);
+        return tb_status_fail(result);
     bool found = false;
     result = store->change([&] {
         int rc = SQLITE_OK;
@@ -814,7 +809,7 @@ uint32_t tb_registry_removeKey(int hive, const TBString& path) {
     });
     if (result != TB_OK)
         return result;
-    return found ? TB_OK : fail(TB_FILE_NOT_FOUND);
+    return found ? TB_OK : tb_status_fail(TB_FILE_NOT_FOUND);
 }
 
 TBString tb_registry_storePath(int hive) {

@@ -44,3 +44,8 @@ thread_local uint32_t lastError = 0;
 
 uint32_t tb_status_getLastError() { return lastError; }
 void tb_status_setLastError(uint32_t code) { lastError = code; }
+
+uint32_t tb_status_fail(uint32_t code) {
+    lastError = code;
+    return code;
+}

@@ -32,3 +32,6 @@ uint32_t tb_result_fromErrno(int error);
 // foundation operation that fails.
 uint32_t tb_status_getLastError();
 void tb_status_setLastError(uint32_t code);
+// Sets the calling thread's last error to `code` and returns `code`, so that a
+// failing operation can record and report its result in one step.
+uint32_t tb_status_fail(uint32_t code);

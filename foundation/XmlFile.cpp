@@ -124,11 +124,6 @@ uint64_t entityText(const xmlNode* reference, EntitySizes& sizes, int depth, uin
     return size;
 }
 
-uint32_t fail(uint32_t code) {
-    tb_status_setLastError(code);
-    return code;
-}
-
 }  // namespace
 
 XmlFile::XmlFile() {
@@ -157,22 +152,22 @@ uint32_t XmlFile::load(const terbin::TBString& path) {
     std::string bytes;
     const uint32_t rc = terbin::TBFile::readAll(path, bytes, MaxFileSize);
     if (rc == terbin::TB_FILE_TOO_LARGE)
-        return fail(FileTooLarge);
+        return tb_status_fail(FileTooLarge);
     if (rc != 0)
-        return fail(rc);
+        return tb_status_fail(rc);
     return loadMemory(bytes);
 }
 
 uint32_t XmlFile::loadMemory(std::string_view bytes) {
     clear();
     if (static_cast<int64_t>(bytes.size()) > MaxFileSize)
-        return fail(FileTooLarge);
+        return tb_status_fail(FileTooLarge);
     if (bytes.empty())
-        return fail(Malformed);
+        return tb_status_fail(Malformed);
     const QuietErrors quiet;
     xmlParserCtxtPtr context = xmlNewParserCtxt();
     if (context == nullptr)
-        return fail(terbin::TB_NOT_ENOUGH_MEMORY);
+        return tb_status_fail(terbin::TB_NOT_ENOUGH_MEMORY);
     xmlDocPtr document = xmlCtxtReadMemory(context, bytes.data(), static_cast<int>(bytes.size()),
                                            nullptr, nullptr, ParseOptions);
     const bool wellFormed = context->wellFormed != 0;
@@ -180,13 +175,13 @@ uint32_t XmlFile::loadMemory(std::string_view bytes) {
     if (document == nullptr || !wellFormed || xmlDocGetRootElement(document) == nullptr) {
         if (document != nullptr)
             xmlFreeDoc(document);
-        return fail(Malformed);
+        return tb_status_fail(Malformed);
     }
     EntitySizes sizes;
     const uint64_t cap = static_cast<uint64_t>(MaxEntityText) + 1;
     if (measureText(document->children, false, sizes, 0, cap) >= cap) {
         xmlFreeDoc(document);
-        return fail(Malformed);
+        return tb_status_fail(Malformed);
     }
     document_ = document;
     return 0;
