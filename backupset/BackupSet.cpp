@@ -1,6 +1,6 @@
 #include "backupset/BackupSet.h"
 
-#include "base/ULVConfig.h"
+#include "backupset/BackupSetConfiguration.h"
 
 using terbin::TBString;
 
@@ -156,4 +156,4 @@ void BackupSet::addFailedFolder(const TBString& path) {
     unlock();
 }
 
-void BackupSet::setTargetFolder(const TBString& path) { targetFolder = theAppConfig.fix(path); }
+void BackupSet::setTargetFolder(const TBString& path) { targetFolder = BackupSetConfiguration::installed().fix(path); }

@@ -1,5 +1,5 @@
 #include "backupset/BackupSet.h"
-#include "base/ULVConfig.h"
+#include "backupset/BackupSetConfiguration.h"
 #include "foundation/TBRegistry.h"
 #include "foundation/TBResult.h"
 
@@ -17,7 +17,7 @@ namespace {
 
 // The key that holds every set; a set's key is below it.
 TBString setsKeyPath() {
-    return theAppConfig.getRegistryRoot() + L"/BackupSets";
+    return BackupSetConfiguration::installed().getRegistryRoot() + L"/BackupSets";
 }
 
 void writeList(TBRegistryKey& key, const wchar_t* name, const TBStringArray& list) {

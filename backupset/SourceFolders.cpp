@@ -1,9 +1,9 @@
 // Source folders and the exclusion matching of a backup set.
 #include "backupset/BackupSet.h"
+#include "backupset/BackupSetConfiguration.h"
 
 #include <unordered_map>
 
-#include "base/ULVConfig.h"
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBRegularExpression.h"
 
@@ -46,11 +46,11 @@ const TBRegularExpression& expressionFor(const TBString& pattern, PatternKind ki
 }  // namespace
 
 void BackupSet::excludeFile(const TBString& pattern) {
-    excludeFiles.add(theAppConfig.fix(pattern));
+    excludeFiles.add(BackupSetConfiguration::installed().fix(pattern));
 }
 
 void BackupSet::excludeFolder(const TBString& pattern) {
-    excludeFolders.add(theAppConfig.fix(pattern));
+    excludeFolders.add(BackupSetConfiguration::installed().fix(pattern));
 }
 
 bool BackupSet::containsSourceFolder(const TBString& path) const {
@@ -62,7 +62,7 @@ bool BackupSet::containsSourceFolder(const TBString& path) const {
 }
 
 void BackupSet::addSourceFolder(const TBString& path, bool force) {
-    const TBString fixed = theAppConfig.fix(path);
+    const TBString fixed = BackupSetConfiguration::installed().fix(path);
     if (!force && !TBFileInfo::isFolder(fixed))
         return;
     if (containsSourceFolder(fixed))

@@ -51,16 +51,20 @@ ULVConfig::ULVConfig() : util::TBAppConfig(TBString()) {
                                    static_cast<uint32_t>(getProductInt32(L"PRODUCT_BUILD"))));
     TBAppConfig::init(L"Ulvaren");
     theBaseApp.addStringTable(getResourceFile(L"messages.ini"), true);
+    BackupSetConfiguration::install(this);
 }
 
-ULVConfig::ULVConfig(ULVConfig& other) : util::TBAppConfig(other) {}
+ULVConfig::ULVConfig(ULVConfig& other) : util::TBAppConfig(other), BackupSetConfiguration() {}
 
 ULVConfig& ULVConfig::operator=(const ULVConfig& other) {
     util::TBAppConfig::operator=(other);
     return *this;
 }
 
-ULVConfig::~ULVConfig() = default;
+ULVConfig::~ULVConfig() {
+    if (BackupSetConfiguration::isInstalled(this))
+        BackupSetConfiguration::install(nullptr);
+}
 
 bool ULVConfig::init(int /*unused*/) {
     AFX_MANAGE_STATE(AfxGetStaticModuleState());

@@ -4,16 +4,18 @@
 // root, and it registers the library's string tables with theBaseApp.
 #pragma once
 
+#include "backupset/BackupSetConfiguration.h"
 #include "foundation/TBAppConfig.h"
 #include "foundation/TBString.h"
 
-class ULVConfig : public util::TBAppConfig {
+class ULVConfig : public util::TBAppConfig, public BackupSetConfiguration {
 public:
     // Sets the built-in product values, loads "product.bcf" from the
     // executable's folder or else from its parent (only the first found),
     // builds the product information record, derives the registry root and
     // adds the resource file "messages.ini" at the end of theBaseApp's string
     // tables. Runs while the library is loaded, after theBaseApp exists.
+    // Installs itself as the backup sets' configuration; a copy does not.
     ULVConfig();
     ULVConfig(ULVConfig& other);
     ULVConfig& operator=(const ULVConfig& other);
@@ -31,7 +33,9 @@ public:
     // type 2), with one "/" put back in front when the path began with "//"
     // or two backslashes, so that a network path keeps its double leading
     // separator. Reads no state of the configuration; any thread.
-    terbin::TBString fix(const terbin::TBString& path) const;
+    terbin::TBString fix(const terbin::TBString& path) const override;
+    // The application's registry root, as util::TBAppConfig derives it.
+    terbin::TBString getRegistryRoot() const override { return util::TBAppConfig::getRegistryRoot(); }
 };
 
 extern ULVConfig theAppConfig;

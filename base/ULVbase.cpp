@@ -7,9 +7,11 @@ using terbin::TBJob;
 using terbin::TBLocalTime;
 using terbin::TBThreadPool;
 
-ULVbase::ULVbase() : CWinApp(nullptr) {}
+ULVbase::ULVbase() : CWinApp(nullptr) { RunContext::install(this); }
 
 ULVbase::~ULVbase() {
+    if (RunContext::isInstalled(this))
+        RunContext::install(nullptr);
     // A job still finishing while the pool is torn down must not post to a
     // main window that may be gone already.
     threadPool.setNotificationFunction(nullptr);
@@ -56,7 +58,7 @@ void ULVbase::startBackupSet(BackupSet* set) {
     set->pauseRequested = false;
     set->stopRequested = false;
     set->waitingForDiskSpace = false;
-    auto* job = new BackupJob(set);
+    auto* job = new BackupJob(set, *this);
     // A pool that refuses the job (it has been shut down) leaves it with us;
     // the set then simply stays NotStarted.
     if (threadPool.add(job) != 0)

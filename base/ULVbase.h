@@ -2,6 +2,9 @@
 // catalogue of backup sets, the pool that runs backup jobs, the date stamps
 // of the current batch, the application-wide run flag and the string tables.
 //
+// It is the run context of every job it starts (runAllowed, the batch's
+// dates, the computer folder and the default target).
+//
 // Threads: every operation runs on the user-interface thread except
 // onJobNotification, which the pool calls on its worker thread. runAllowed,
 // backupDate and backupDateTime are read by running jobs without a lock; the
@@ -12,6 +15,8 @@
 #include <cstdint>
 
 #include "backupset/BackupSet.h"
+#include "base/BackupSetEditor.h"
+#include "engine/RunContext.h"
 #include "foundation/TBIniFile.h"
 #include "foundation/TBLockableArray.h"
 #include "foundation/TBLockableList.h"
@@ -22,8 +27,9 @@
 // Posted (both parameters 0) to the main window each time a backup job ends.
 constexpr UINT WM_BACKUP_JOB_DONE = 0x8001;
 
-class ULVbase : public CWinApp {
+class ULVbase : public CWinApp, public RunContext {
 public:
+    // Installs itself as the run context of jobs made without one.
     ULVbase();
     // Releases the fields; the sets themselves are deleted by ExitInstance.
     ~ULVbase() override;
@@ -75,18 +81,9 @@ public:
     terbin::TBLockableArray<BackupSet*> backupSets{8};
     // One worker: queued sets run one after another in the order queued.
     terbin::TBThreadPool threadPool{1};
-    // False at construction; true when a batch begins; false after stop all.
-    // While false every job's runnable() is false.
-    std::atomic<bool> runAllowed{false};
-    // Local date ("%Y%m%d") and date-time ("%Y%m%d-%H%M%S") at the start of
-    // the current batch: the names of the dated backup subfolders.
-    terbin::TBString backupDate;
-    terbin::TBString backupDateTime;
-    // Folder put below a set's target when its backupAddComputerFolder is
-    // set; filled by the host.
-    terbin::TBString computerFolderName;
-    // Target of a set whose targetFolder is empty; filled by the host.
-    terbin::TBString defaultTargetFolder;
+    // The editor the add and edit commands run; installed by the host, not
+    // owned. Null where the host shows no windows.
+    BackupSetEditor* backupSetEditor = nullptr;
     // Set by the host; while true canClose is false.
     std::atomic<bool> busy{false};
     // Set by loadBackupSets when no set was stored.

@@ -1,15 +1,17 @@
 #include "engine/BackupJob.h"
 
-#include "base/ULVbase.h"
 #include "engine/TargetLister.h"
 #include "foundation/TBThread.h"
 
 using terbin::TBString;
 using terbin::TBThread;
 
-BackupJob::BackupJob(BackupSet* set)
+BackupJob::BackupJob(BackupSet* set) : BackupJob(set, RunContext::installed()) {}
+
+BackupJob::BackupJob(BackupSet* set, RunContext& runContext)
     : TBJob(nullptr),
       backupSet(set),
+      context(runContext),
       log(TBString()),
       copyBuffer(new unsigned char[CopyBufferSize]),
       copyBufferSize(CopyBufferSize) {}
@@ -17,7 +19,7 @@ BackupJob::BackupJob(BackupSet* set)
 BackupJob::~BackupJob() = default;
 
 bool BackupJob::runnable() const {
-    return theBaseApp.runAllowed.load() && !backupSet->stopRequested.load();
+    return context.runAllowed.load() && !backupSet->stopRequested.load();
 }
 
 bool BackupJob::waitAndCheck() const {

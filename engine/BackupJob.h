@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "backupset/BackupSet.h"
+#include "engine/RunContext.h"
 #include "foundation/TBList.h"
 #include "foundation/TBLog.h"
 #include "foundation/TBThreadPool.h"
@@ -19,7 +20,10 @@ class BackupJob : public terbin::TBJob {
 public:
     static constexpr int32_t CopyBufferSize = 65536;
 
+    // A job of `set` that reads `context` (the installed run context when
+    // none is given); both outlive the job.
     explicit BackupJob(BackupSet* set);
+    BackupJob(BackupSet* set, RunContext& context);
     ~BackupJob() override;
     BackupJob(const BackupJob&) = delete;
     BackupJob& operator=(const BackupJob&) = delete;
@@ -28,7 +32,7 @@ public:
     // Always returns 0.
     uint32_t run() override;
 
-    // True while the application's runAllowed is set and the set's
+    // True while the context's runAllowed is set and the set's
     // stopRequested is not. Read afresh at every call.
     bool runnable() const;
     // Writes `message` to the log at error level, unformatted.
@@ -54,18 +58,26 @@ public:
     static int32_t filemode(const terbin::TBFileInfo& info);
 
     BackupSet* backupSet;
+    RunContext& context;
     terbin::TBLog log;
     std::unique_ptr<unsigned char[]> copyBuffer;
     int32_t copyBufferSize;
 
-    // Appends to `result` the existing folders that the path pattern names;
-    // "*", "?" and "[...]" may appear in any component. A pattern without
-    // wildcards is appended when it is an existing folder.
+    // Appends to `result` the existing folders that the path pattern names,
+    // in depth-first listing order (unsorted); naming none is not a failure.
+    // Only "/" separates components, "\" being part of a name. A component
+    // holding "*", "?" or "[...]" matches the names in the folder found so far
+    // as TBFilteredFolder does (letter case not counting; "." and ".." never);
+    // a name found is taken literally from then on, so a folder named "*" or
+    // "[2019]" is that folder. A link to a folder counts as the folder,
+    // whatever the set's backupFollowSymLinks. A pattern without wildcards is
+    // appended as written when it is a folder. Never empties `result`.
     void expandWildcards(const terbin::TBString& pattern, terbin::TBStringArray& result);
     // The folder that holds a set's log files and dated backup subfolders:
     // its target (or the application's default target), then the computer
     // folder and the set's name where the set asks for them.
-    static terbin::TBString topLevelTarget(const BackupSet& set);
+    static terbin::TBString topLevelTarget(const BackupSet& set, const RunContext& runContext);
+    terbin::TBString topLevelTarget(const BackupSet& set) const { return topLevelTarget(set, context); }
 
     // Starts `program` (quoted) with `args`; with `wait` non-zero waits up to
     // `timeoutMs` (all bits set: no limit). 0 on success; else the start

@@ -1,7 +1,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "base/ULVbase.h"
 #include "engine/BackupJob.h"
 #include "engine/TargetLister.h"
 #include "foundation/TBFile.h"
@@ -46,7 +45,7 @@ const char* yesNo(int32_t flag) { return flag != 0 ? "true" : "false"; }
 
 uint32_t BackupJob::run() {
     BackupSet& set = *backupSet;
-    if (!theBaseApp.runAllowed.load() || set.stopRequested.load()) {
+    if (!runnable()) {
         set.status = Cancelled;
         return 0;
     }
@@ -58,16 +57,16 @@ uint32_t BackupJob::run() {
     const int32_t keep = set.backupFolderCount > 0 ? set.backupFolderCount : 0;
 
     const bool haveTarget =
-        !set.targetFolder.isEmpty() || !theBaseApp.defaultTargetFolder.isEmpty();
+        !set.targetFolder.isEmpty() || !context.defaultTargetFolder.isEmpty();
     const TBString topLevel = topLevelTarget(set);
     TBString finalTarget = topLevel;
     TBString logName = L"backup-" + set.backupName;
     if (type == DateSubfolder) {
-        finalTarget = TBFilename::concatPaths(topLevel, theBaseApp.backupDate);
-        logName += L"-" + theBaseApp.backupDate;
+        finalTarget = TBFilename::concatPaths(topLevel, context.backupDate);
+        logName += L"-" + context.backupDate;
     } else if (type == DateTimeSubfolder) {
-        finalTarget = TBFilename::concatPaths(topLevel, theBaseApp.backupDateTime);
-        logName += L"-" + theBaseApp.backupDateTime;
+        finalTarget = TBFilename::concatPaths(topLevel, context.backupDateTime);
+        logName += L"-" + context.backupDateTime;
     }
     logName += L".log";
     set.logFilePath = TBFilename::concatPaths(topLevel, logName);
@@ -120,13 +119,13 @@ uint32_t BackupJob::run() {
 
     // The folders of this run are never walked into when they lie inside a source.
     ownTargets_.clear();
-    const TBString base = set.targetFolder.isEmpty() ? theBaseApp.defaultTargetFolder : set.targetFolder;
+    const TBString base = set.targetFolder.isEmpty() ? context.defaultTargetFolder : set.targetFolder;
     for (const TBString& own : {base, topLevel, finalTarget}) {
         const TBFileInfo info(own);
         if (info.isDirectory()) ownTargets_.push_back({info.getDevice(), info.getInode()});
     }
 
-    if (theBaseApp.runAllowed.load() && !set.stopRequested.load() && set.status == Running &&
+    if (runnable() && set.status == Running &&
         keep != 0 && type != NoSubfolder) {
         pruneBackupFolders(topLevel, finalTarget, keep);
     }
@@ -142,7 +141,7 @@ uint32_t BackupJob::run() {
         }
     }
 
-    if (!theBaseApp.runAllowed.load() || set.stopRequested.load()) {
+    if (!runnable()) {
         set.status = Cancelled;
     } else if (set.status == Running) {
         const bool anyFailed = [&] {
@@ -154,7 +153,7 @@ uint32_t BackupJob::run() {
         set.status = anyFailed ? Failed : Complete;
     }
 
-    if (theBaseApp.runAllowed.load() && !set.stopRequested.load() && set.postBackupEnabled != 0) {
+    if (runnable() && set.postBackupEnabled != 0) {
         const int32_t before = set.status;
         if (runScript(false) != 0) {
             log.info("  post-backup script FAILED");
@@ -169,10 +168,10 @@ uint32_t BackupJob::run() {
     return 0;
 }
 
-TBString BackupJob::topLevelTarget(const BackupSet& set) {
-    TBString topLevel = set.targetFolder.isEmpty() ? theBaseApp.defaultTargetFolder : set.targetFolder;
+TBString BackupJob::topLevelTarget(const BackupSet& set, const RunContext& runContext) {
+    TBString topLevel = set.targetFolder.isEmpty() ? runContext.defaultTargetFolder : set.targetFolder;
     if (set.backupAddComputerFolder != 0) {
-        topLevel = TBFilename::concatPaths(topLevel, theBaseApp.computerFolderName);
+        topLevel = TBFilename::concatPaths(topLevel, runContext.computerFolderName);
     }
     if (set.backupAddBackupSetFolder != 0) {
         topLevel = TBFilename::concatPaths(topLevel, set.backupName);

@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "base/ULVbase.h"
 #include "engine/BackupJob.h"
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBFilename.h"
@@ -64,7 +65,7 @@ int leadingNumber(const std::string& text) {
 }  // namespace
 
 std::optional<LastRun> findLastRun(const BackupSet& set) {
-    const TBString top = BackupJob::topLevelTarget(set);
+    const TBString top = BackupJob::topLevelTarget(set, theBaseApp);
     const std::string setName = set.backupName.narrow();
     TBFolder folder(top);
     if (!folder.isOpen())

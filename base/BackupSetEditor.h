@@ -1,0 +1,17 @@
+// How the application lets a person create or change a backup set. The
+// editor lies above the application core (the wizard, in ui/); the hosting
+// program installs one in ULVbase::backupSetEditor, and the add and edit
+// commands run it.
+#pragma once
+
+#include "backupset/BackupSet.h"
+
+class BackupSetEditor {
+public:
+    virtual ~BackupSetEditor() = default;
+
+    // Shows `set` to the person, modally, on the user-interface thread. When
+    // they confirm, the edited values are stored into `set` and its modified
+    // flag is set; when they cancel, `set` keeps every value it had.
+    virtual void edit(BackupSet& set) = 0;
+};
