@@ -42,6 +42,18 @@ public:
         readPart_ = part;
         readHook_ = std::move(hook);
     }
+    // Listings (opendir) of paths containing `part` fail with `error`.
+    void failListing(const std::string& part, int error) {
+        arm(listPart_, part, listError_, error);
+    }
+    // Called (outside the lock, on the caller's thread) before every mkdir of
+    // a path containing `part`, with the number of earlier such calls; a
+    // non-zero result fails the mkdir with that errno.
+    void onMkdir(const std::string& part, std::function<int(int)> hook) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        mkdirPart_ = part;
+        mkdirHook_ = std::move(hook);
+    }
     // Makes every kernel copy fail as on a file system that cannot do them.
     void declineKernelCopies() { kernelCopyDeclined_ = true; }
     // Makes every kernel copy report nothing copied, as for a pseudo file
@@ -106,6 +118,33 @@ public:
         return kernelCopyEmpty_ ? 0 : target_.copyFileRange(fdIn, fdOut, count);
     }
 
+    DIR* opendir(const char* path) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (!listPart_.empty() && std::string(path).find(listPart_) != std::string::npos) {
+                errno = listError_;
+                return nullptr;
+            }
+        }
+        return target_.opendir(path);
+    }
+    int mkdir(const char* path, mode_t mode) override {
+        std::function<int(int)> hook;
+        int index = 0;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (!mkdirPart_.empty() && std::string(path).find(mkdirPart_) != std::string::npos) {
+                hook = mkdirHook_;
+                index = mkdirs_++;
+            }
+        }
+        if (const int error = hook ? hook(index) : 0) {
+            errno = error;
+            return -1;
+        }
+        return target_.mkdir(path, mode);
+    }
+
 private:
     void arm(std::string& part, const std::string& value, int& number, int n) {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -131,6 +170,9 @@ private:
     std::string openPart_, writePart_, stallPart_, readPart_;
     int openError_ = 0, writeError_ = 0, stallAfter_ = 0, reads_ = 0;
     std::function<int(int)> readHook_;
+    std::string listPart_, mkdirPart_;
+    int listError_ = 0, mkdirs_ = 0;
+    std::function<int(int)> mkdirHook_;
     std::atomic<bool> writesFailing_{false}, kernelCopyDeclined_{false}, kernelCopyEmpty_{false};
     std::atomic<int> failedWrites_{0};
 };
