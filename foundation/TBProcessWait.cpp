@@ -1,10 +1,11 @@
+// TBProcess: waiting for a started program, ending its group after a time-out,
+// and reaping it, in the foreground or in the background.
 #include "foundation/TBProcess.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,11 +17,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 #include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "foundation/TBResult.h"
 
@@ -206,176 +207,12 @@ void reapInBackground(pid_t pid) {
     }
 }
 
-class SpawnSettings {
-public:
-    SpawnSettings() {
-        error_ = posix_spawn_file_actions_init(&actions_);
-        if (error_ != 0) {
-            return;
-        }
-        hasActions_ = true;
-        error_ = posix_spawnattr_init(&attributes_);
-        if (error_ != 0) {
-            return;
-        }
-        hasAttributes_ = true;
-        sigset_t none;
-        sigset_t all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        // A script must be killable even when the engine's thread blocks or
-        // ignores signals, and it must be signalled as a group of its own.
-        const short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-        for (const int step :
-             {posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0),
-              posix_spawnattr_setflags(&attributes_, flags),
-              posix_spawnattr_setpgroup(&attributes_, 0),
-              posix_spawnattr_setsigmask(&attributes_, &none),
-              posix_spawnattr_setsigdefault(&attributes_, &all)}) {
-            if (error_ == 0) {
-                error_ = step;
-            }
-        }
-    }
-    ~SpawnSettings() {
-        if (hasAttributes_) {
-            posix_spawnattr_destroy(&attributes_);
-        }
-        if (hasActions_) {
-            posix_spawn_file_actions_destroy(&actions_);
-        }
-    }
-    SpawnSettings(const SpawnSettings&) = delete;
-    SpawnSettings& operator=(const SpawnSettings&) = delete;
-
-    // 0 and the child's id in `pid`, or the errno of the failure.
-    int spawn(pid_t& pid, char* const argv[]) const {
-        if (error_ != 0) {
-            return error_;
-        }
-        const int result = posix_spawnp(&pid, argv[0], &actions_, &attributes_, argv, environ);
-        if (result != ENOEXEC || std::strchr(argv[0], '/') == nullptr) {
-            return result;
-        }
-        // A script without a "#!" line is run by the shell, as a shell
-        // would run it.
-        std::vector<char*> shell{const_cast<char*>("/bin/sh")};
-        for (char* const* arg = argv; *arg != nullptr; ++arg) {
-            shell.push_back(*arg);
-        }
-        shell.push_back(nullptr);
-        return posix_spawn(&pid, "/bin/sh", &actions_, &attributes_, shell.data(), environ);
-    }
-
-private:
-    posix_spawn_file_actions_t actions_{};
-    posix_spawnattr_t attributes_{};
-    bool hasActions_ = false;
-    bool hasAttributes_ = false;
-    int error_ = 0;
-};
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n';
-}
-
-bool escapableInDoubleQuotes(char c) {
-    return c == '"' || c == '\\' || c == '$' || c == '`' || c == '\n';
-}
-
 }  // namespace
-
-TBProcess::TBProcess() = default;
 
 TBProcess::~TBProcess() {
     if (state_ == State::Running) {
         reapInBackground(pid_);
     }
-}
-
-bool TBProcess::splitCommandLine(const TBString& commandLine, std::vector<std::string>& words) {
-    const std::string text = commandLine.narrow();
-    const size_t size = text.size();
-    words.clear();
-    std::string word;
-    bool inWord = false;  // distinguishes an empty word ("") from no word
-    for (size_t i = 0; i < size; ++i) {
-        const char c = text[i];
-        if (isBlank(c)) {
-            if (inWord) {
-                words.push_back(std::move(word));
-                word.clear();
-                inWord = false;
-            }
-        } else if (c == '\\') {
-            if (i + 1 == size) {
-                word += c;  // a trailing backslash stands for itself
-                inWord = true;
-            } else if (text[++i] != '\n') {
-                word += text[i];
-                inWord = true;
-            }
-        } else if (c == '\'') {
-            const size_t close = text.find('\'', i + 1);
-            if (close == std::string::npos) {
-                return false;
-            }
-            word.append(text, i + 1, close - i - 1);
-            i = close;
-            inWord = true;
-        } else if (c == '"') {
-            inWord = true;
-            for (++i; i < size && text[i] != '"'; ++i) {
-                if (text[i] == '\\' && i + 1 < size && escapableInDoubleQuotes(text[i + 1])) {
-                    ++i;
-                    if (text[i] == '\n') {
-                        continue;
-                    }
-                }
-                word += text[i];
-            }
-            if (i == size) {
-                return false;
-            }
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(std::move(word));
-    }
-    return true;
-}
-
-uint32_t TBProcess::create(const TBString& commandLine) {
-    if (state_ == State::Running) {
-        return tb_status_fail(TB_INVALID_PARAMETER);
-    }
-    std::vector<std::string> words;
-    if (!splitCommandLine(commandLine, words) || words.empty() || words.front().empty()) {
-        return tb_status_fail(TB_INVALID_PARAMETER);
-    }
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        // An embedded NUL would silently cut the word short on its way to the program.
-        if (word.find('\0') != std::string::npos) {
-            return tb_status_fail(TB_INVALID_PARAMETER);
-        }
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    const int error = SpawnSettings().spawn(pid, argv.data());
-    if (error != 0) {
-        return tb_status_fail(tb_result_fromErrno(error));
-    }
-    state_ = State::Running;
-    pid_ = pid;
-    exitCode_ = -1;
-    endResult_ = TB_OK;
-    return TB_OK;
 }
 
 uint32_t TBProcess::waitUntilStopped(uint64_t timeoutMs) {
