@@ -1,6 +1,7 @@
 #include "backupset/BackupSet.h"
 
 #include "backupset/BackupSetConfiguration.h"
+#include "backupset/BackupSetFields.h"
 
 using terbin::TBString;
 
@@ -17,36 +18,10 @@ BackupSet::BackupSet(const BackupSet& other) : TBLockableObject() {
 BackupSet::~BackupSet() = default;
 
 BackupSet& BackupSet::operator=(const BackupSet& other) {
-    if (this == &other) return *this;
-    lock(-1);
-    backupName = other.backupName;
-    targetFolder = other.targetFolder;
-    sourceFolders = other.sourceFolders;
-    includeFiles = other.includeFiles;
-    excludeFiles = other.excludeFiles;
-    excludeFolders = other.excludeFolders;
-    backupType = other.backupType;
-    backupFolderCount = other.backupFolderCount;
-    backupFullPath = other.backupFullPath;
-    backupAddComputerFolder = other.backupAddComputerFolder;
-    backupAddBackupSetFolder = other.backupAddBackupSetFolder;
-    backupFollowSymLinks = other.backupFollowSymLinks;
-    backupCreateLog = other.backupCreateLog;
-    backupExcludeFromStartAll = other.backupExcludeFromStartAll;
-    preBackupEnabled = other.preBackupEnabled;
-    preBackupWaitForCompletion = other.preBackupWaitForCompletion;
-    preBackupIgnoreStatus = other.preBackupIgnoreStatus;
-    preBackupTimeout = other.preBackupTimeout;
-    preBackupTimeoutMS = other.preBackupTimeoutMS;
-    preBackupProgram = other.preBackupProgram;
-    preBackupArgs = other.preBackupArgs;
-    postBackupEnabled = other.postBackupEnabled;
-    postBackupWaitForCompletion = other.postBackupWaitForCompletion;
-    postBackupIgnoreStatus = other.postBackupIgnoreStatus;
-    postBackupTimeout = other.postBackupTimeout;
-    postBackupTimeoutMS = other.postBackupTimeoutMS;
-    postBackupProgram = other.postBackupProgram;
-    postBackupArgs = other.postBackupArgs;
+    if (this == &other)
+        return *this;
+    terbin::TBWriteLock guard(*this);
+    forEachSetting([&](const auto& setting) { this->*setting.field = other.*setting.field; });
     modified = other.modified.load();
     registryKeyName = other.registryKeyName;
     foldersScanned = other.foldersScanned.load();
@@ -58,7 +33,6 @@ BackupSet& BackupSet::operator=(const BackupSet& other) {
     failedFiles = other.failedFiles;
     failedFolders = other.failedFolders;
     status = other.status.load();
-    unlock();
     return *this;
 }
 

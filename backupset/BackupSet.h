@@ -122,6 +122,10 @@ public:
     // back, leaving a field whose value is missing at what it held.
     void save(const terbin::TBString& keyName);
     void load(const terbin::TBString& keyName);
+    // The key (hive 2) that holds every set: <registry root>/BackupSets.
+    static terbin::TBString setsKeyPath();
+    // The key (hive 2) of the set stored under `keyName`.
+    static terbin::TBString registryKeyPath(const terbin::TBString& keyName);
 
     // Fields, in declaration order.
     BackupSetState state;

@@ -1,5 +1,8 @@
 #include "base/BackupSetDefinition.h"
 
+#include <string_view>
+
+#include "backupset/BackupSetFields.h"
 #include "foundation/TBStringArray.h"
 
 using terbin::TBString;
@@ -7,72 +10,45 @@ using xml::XmlNode;
 
 namespace {
 
-void readText(XmlNode& parent, const wchar_t* name, TBString& field) {
-    if (XmlNode* node = parent.findNode(name))
-        field = node->toString();
+// The element at the "/"-separated `path` below `parent`, taking the first
+// child of each name on the way; null when any step is missing.
+XmlNode* findElement(XmlNode& parent, std::wstring_view path) {
+    XmlNode* node = &parent;
+    while (node != nullptr) {
+        const size_t slash = path.find(L'/');
+        node = node->findNode(TBString(path.substr(0, slash)));
+        if (slash == std::wstring_view::npos)
+            break;
+        path.remove_prefix(slash + 1);
+    }
+    return node;
 }
 
-void readInteger(XmlNode& parent, const wchar_t* name, int32_t& field) {
-    if (XmlNode* node = parent.findNode(name))
-        field = node->toString().toInt32();
+// One reader per kind of setting, chosen by the field's type.
+void readElement(XmlNode& element, TBString& text) {
+    text = element.toString();
 }
 
-void readList(XmlNode& parent, const wchar_t* name, terbin::TBStringArray& list) {
-    XmlNode* node = parent.findNode(name);
-    if (node == nullptr)
-        return;
+void readElement(XmlNode& element, int32_t& number) {
+    number = element.toString().toInt32();
+}
+
+void readElement(XmlNode& element, terbin::TBStringArray& list) {
     // The blanks and comments between entries are children too.
-    for (auto it = node->iterator(); it.hasNext();) {
+    for (auto it = element.iterator(); it.hasNext();) {
         XmlNode* entry = it.next();
         if (entry->getType() == xml::XmlElementNode)
             list.add(entry->toString());
     }
 }
 
-struct ScriptFields {
-    TBString& program;
-    TBString& args;
-    int32_t& enabled;
-    int32_t& waitForCompletion;
-    int32_t& ignoreStatus;
-    int32_t& timeout;
-    int32_t& timeoutMs;
-};
-
-void readScript(XmlNode& parent, const wchar_t* name, const ScriptFields& script) {
-    XmlNode* node = parent.findNode(name);
-    if (node == nullptr)
-        return;
-    readText(*node, L"Program", script.program);
-    readText(*node, L"Args", script.args);
-    readInteger(*node, L"Enabled", script.enabled);
-    readInteger(*node, L"WaitForCompletion", script.waitForCompletion);
-    readInteger(*node, L"IgnoreStatus", script.ignoreStatus);
-    readInteger(*node, L"Timeout", script.timeout);
-    readInteger(*node, L"TimeoutMS", script.timeoutMs);
-}
-
 }  // namespace
 
 void readBackupSetDefinition(XmlNode& definition, BackupSet& set) {
-    readText(definition, L"Name", set.backupName);
-    readInteger(definition, L"Type", set.backupType);
-    readInteger(definition, L"FolderCount", set.backupFolderCount);
-    readInteger(definition, L"FullPath", set.backupFullPath);
-    readInteger(definition, L"AddComputerFolder", set.backupAddComputerFolder);
-    readInteger(definition, L"AddBackupSetFolder", set.backupAddBackupSetFolder);
-    readInteger(definition, L"CreateLog", set.backupCreateLog);
-    readInteger(definition, L"ExcludeFromStartAll", set.backupExcludeFromStartAll);
-    readScript(definition, L"PreBackup",
-               {set.preBackupProgram, set.preBackupArgs, set.preBackupEnabled,
-                set.preBackupWaitForCompletion, set.preBackupIgnoreStatus, set.preBackupTimeout,
-                set.preBackupTimeoutMS});
-    readScript(definition, L"PostBackup",
-               {set.postBackupProgram, set.postBackupArgs, set.postBackupEnabled,
-                set.postBackupWaitForCompletion, set.postBackupIgnoreStatus, set.postBackupTimeout,
-                set.postBackupTimeoutMS});
-    readList(definition, L"SourceFolders", set.sourceFolders);
-    readList(definition, L"ExcludeFolders", set.excludeFolders);
-    readList(definition, L"ExcludeFiles", set.excludeFiles);
-    readList(definition, L"IncludeFiles", set.includeFiles);
+    forEachSetting([&](const auto& setting) {
+        if (setting.definitionPath == nullptr)
+            return;
+        if (XmlNode* element = findElement(definition, setting.definitionPath))
+            readElement(*element, set.*setting.field);
+    });
 }

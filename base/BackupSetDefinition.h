@@ -18,9 +18,9 @@
 #include "foundation/XmlNode.h"
 
 // Sets every field of `set` that has an element below `definition` (the
-// "backupset" element), in the order listed above; fields without one keep
-// their values. Texts are taken as written; integers are the decimal value
-// their text starts with (TBString::toInt32), unchecked. List entries are
+// "backupset" element); fields without one keep their values. Texts are
+// taken as written; integers are the decimal value their text starts with
+// (TBString::toInt32), unchecked. List entries are
 // appended in document order, without normalisation or duplicate test;
 // children of a list that are not elements are skipped. Takes no lock.
 void readBackupSetDefinition(xml::XmlNode& definition, BackupSet& set);

@@ -4,7 +4,6 @@
 #include <unordered_set>
 
 #include "base/BackupSetDefinition.h"
-#include "base/ULVConfig.h"
 #include "base/ULVbase.h"
 #include "foundation/TBEnvironment.h"
 #include "foundation/TBFilename.h"
@@ -21,10 +20,6 @@ using terbin::TBString;
 using terbin::TBStringArray;
 
 namespace {
-
-TBString setsKeyPath() {
-    return theAppConfig.getRegistryRoot() + L"/BackupSets";
-}
 
 // Appends under the catalogue's write lock and hands ownership to the
 // catalogue; an append that throws leaves no set behind and the lock free.
@@ -46,7 +41,7 @@ BackupSet* appendSet(ULVbase& app, std::unique_ptr<BackupSet> set) {
 // them), so the catalogue's count alone may name a key in use.
 TBString freeKeyName(const TBString& preferred) {
     TBStringArray names;
-    TBRegistryKey(TBHiveCurrentUser, setsKeyPath(), false).keyNames(names);
+    TBRegistryKey(TBHiveCurrentUser, BackupSet::setsKeyPath(), false).keyNames(names);
     // Key names compare without regard to case; decimal names have none, so
     // folding the stored names is enough.
     std::unordered_set<TBString> taken;
@@ -136,7 +131,7 @@ void createDefaultSets(ULVbase& app) {
 
 void ULVbase::loadBackupSets() {
     TBStringArray names;
-    TBRegistryKey(TBHiveCurrentUser, setsKeyPath(), false).keyNames(names);
+    TBRegistryKey(TBHiveCurrentUser, BackupSet::setsKeyPath(), false).keyNames(names);
     for (const TBString& name : names) {
         auto set = std::make_unique<BackupSet>();
         set->load(name);

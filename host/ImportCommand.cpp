@@ -1,7 +1,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/ULVConfig.h"
 #include "base/ULVbase.h"
 #include "foundation/TBRegistry.h"
 #include "foundation/TBResult.h"
@@ -58,8 +57,7 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
             set->save(set->registryKeyName);
         }
         // Saving reports nothing itself: look for the set where it must be.
-        const TBString key =
-            theAppConfig.getRegistryRoot() + L"/BackupSets/" + set->registryKeyName;
+        const TBString key = BackupSet::registryKeyPath(set->registryKeyName);
         if (set->registryKeyName.isEmpty() ||
             !terbin::TBRegistryKey(terbin::TBHiveCurrentUser, key, false).isOpen()) {
             throw HostError{"registry " +

@@ -1,40 +1,39 @@
 #include <gtest/gtest.h>
 
 #include "backupset/BackupSet.h"
+#include "backupset/BackupSetFields.h"
 
 using terbin::TBString;
 
 namespace {
 
-// Every field that assignment copies, each with a value unlike its default.
-#define COPIED_SCALARS(X)                                                                          \
-    X(backupType, DateTimeSubfolder)                                                               \
-    X(backupFolderCount, 7) X(backupFullPath, 0) X(backupAddComputerFolder, 0)                     \
-        X(backupAddBackupSetFolder, 1) X(backupFollowSymLinks, 1) X(backupCreateLog, 0)            \
-            X(backupExcludeFromStartAll, 1) X(preBackupEnabled, 1)                                 \
-                X(preBackupWaitForCompletion, 0) X(preBackupIgnoreStatus, 1)                       \
-                    X(preBackupTimeout, 1) X(preBackupTimeoutMS, 5) X(postBackupEnabled, 1)        \
-                        X(postBackupWaitForCompletion, 1) X(postBackupIgnoreStatus, 1)             \
-                            X(postBackupTimeout, 1) X(postBackupTimeoutMS, 6) X(foldersScanned, 1) \
-                                X(foldersSkipped, 2) X(filesCopied, 3) X(filesSkipped, 4)          \
-                                    X(filesUnchanged, 5) X(bytesCopied, 1ll << 40)                 \
-                                        X(status, Failed) X(modified, true)
-#define COPIED_TEXTS(X)                                                                   \
-    X(backupName, L"Docs")                                                                \
-    X(targetFolder, L"/backups") X(preBackupProgram, L"/bin/pre") X(preBackupArgs, L"-a") \
-        X(postBackupProgram, L"/bin/post") X(postBackupArgs, L"-b")                       \
-            X(registryKeyName, L"BackupSet3")
-#define COPIED_LISTS(X)                                                             \
-    X(sourceFolders, L"/home/ann")                                                  \
-    X(includeFiles, L"*.doc") X(excludeFiles, L"*.tmp") X(excludeFolders, L"cache") \
-        X(failedFiles, L"/f") X(failedFolders, L"/d")
+// Values unlike every default and unlike each other.
+void fill(TBString& text, int n) {
+    text = L"/setting " + TBString::valueOf(n);
+}
+void fill(int32_t& number, int n) {
+    number = 1000 + n;
+}
+void fill(terbin::TBStringArray& list, int n) {
+    list = terbin::TBStringArray{L"/entry " + TBString::valueOf(n), L"/entry"};
+}
 
+// Every setting and every statistic that assignment copies gets a value
+// unlike its default; the run state that it leaves alone is set too.
 void fillEveryField(BackupSet& set) {
-#define SET_VALUE(field, value) set.field = value;
-#define ADD_VALUE(field, value) set.field.add(value);
-    COPIED_SCALARS(SET_VALUE)
-    COPIED_TEXTS(SET_VALUE)
-    COPIED_LISTS(ADD_VALUE)
+    int n = 0;
+    forEachSetting([&](const auto& setting) { fill(set.*setting.field, n++); });
+    set.modified = true;
+    set.registryKeyName = L"BackupSet3";
+    set.foldersScanned = 1;
+    set.foldersSkipped = 2;
+    set.filesCopied = 3;
+    set.filesSkipped = 4;
+    set.filesUnchanged = 5;
+    set.bytesCopied = 1ll << 40;
+    set.failedFiles.add(L"/f");
+    set.failedFolders.add(L"/d");
+    set.status = Failed;
     set.pauseRequested = true;
     set.stopRequested = true;
     set.waitingForDiskSpace = true;
@@ -43,10 +42,20 @@ void fillEveryField(BackupSet& set) {
 }
 
 void expectSameSettingsAndStatistics(const BackupSet& a, const BackupSet& b) {
-#define EXPECT_SAME(field, value) EXPECT_EQ(a.field, b.field) << #field;
-    COPIED_SCALARS(EXPECT_SAME)
-    COPIED_TEXTS(EXPECT_SAME)
-    COPIED_LISTS(EXPECT_SAME)
+    forEachSetting([&](const auto& setting) {
+        EXPECT_EQ(a.*setting.field, b.*setting.field) << TBString(setting.name).narrow();
+    });
+    EXPECT_EQ(a.modified.load(), b.modified.load());
+    EXPECT_EQ(a.registryKeyName, b.registryKeyName);
+    EXPECT_EQ(a.foldersScanned.load(), b.foldersScanned.load());
+    EXPECT_EQ(a.foldersSkipped.load(), b.foldersSkipped.load());
+    EXPECT_EQ(a.filesCopied.load(), b.filesCopied.load());
+    EXPECT_EQ(a.filesSkipped.load(), b.filesSkipped.load());
+    EXPECT_EQ(a.filesUnchanged.load(), b.filesUnchanged.load());
+    EXPECT_EQ(a.bytesCopied.load(), b.bytesCopied.load());
+    EXPECT_EQ(a.failedFiles, b.failedFiles);
+    EXPECT_EQ(a.failedFolders, b.failedFolders);
+    EXPECT_EQ(a.status.load(), b.status.load());
 }
 
 TEST(BackupSetCopy, CopyConstructorTakesSettingsButNotRunState) {

@@ -4,14 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "backupset/BackupSet.h"
+#include "backupset/BackupSetFields.h"
 #include "foundation/TBRegistry.h"
+#include "foundation/TBResult.h"
+#include "support/Seed.h"
 #include "support/TempDir.h"
 
 using namespace terbin;
@@ -20,46 +22,116 @@ namespace {
 
 const TBString SetsKey = L"Software/Dallonet/Ulvaren/BackupSets";
 
-// Every setting that save writes, backupFollowSymLinks aside.
-using B = BackupSet;
-using Text = TBString B::*;
-using Number = int32_t B::*;
-using List = TBStringArray B::*;
-const Text Texts[] = {&B::backupName,    &B::targetFolder,      &B::preBackupProgram,
-                      &B::preBackupArgs, &B::postBackupProgram, &B::postBackupArgs};
-const auto Numbers = std::to_array<Number>(
-    {&B::backupType, &B::backupFolderCount, &B::backupFullPath, &B::backupAddComputerFolder,
-     &B::backupAddBackupSetFolder, &B::backupCreateLog, &B::backupExcludeFromStartAll,
-     &B::preBackupEnabled, &B::preBackupWaitForCompletion, &B::preBackupIgnoreStatus,
-     &B::preBackupTimeout, &B::preBackupTimeoutMS, &B::postBackupEnabled,
-     &B::postBackupWaitForCompletion, &B::postBackupIgnoreStatus, &B::postBackupTimeout,
-     &B::postBackupTimeoutMS});
-const List Lists[] = {&B::sourceFolders, &B::includeFiles, &B::excludeFiles, &B::excludeFolders};
+// How the registry and definition files spell each setting, in the record's
+// declaration order: value name, value type, element below "backupset" (null
+// where definition files have none). Sets stored by earlier versions and
+// definition files written by users use these names, so they are written out
+// here rather than taken from the settings table they check.
+struct Spelling {
+    const wchar_t* valueName;
+    RegValueType valueType;
+    const wchar_t* element;
+};
+const Spelling Spellings[] = {
+    {L"backupName", RegString, L"Name"},
+    {L"targetFolder", RegString, nullptr},
+    {L"sourceFolders", RegMultiString, L"SourceFolders"},
+    {L"includeFiles", RegMultiString, L"IncludeFiles"},
+    {L"excludeFiles", RegMultiString, L"ExcludeFiles"},
+    {L"excludeFolders", RegMultiString, L"ExcludeFolders"},
+    {L"backupType", RegDWord, L"Type"},
+    {L"backupFolderCount", RegDWord, L"FolderCount"},
+    {L"backupFullPath", RegDWord, L"FullPath"},
+    {L"backupAddComputerFolder", RegDWord, L"AddComputerFolder"},
+    {L"backupAddBackupSetFolder", RegDWord, L"AddBackupSetFolder"},
+    {L"backupFollowSymLinks", RegDWord, nullptr},
+    {L"backupCreateLog", RegDWord, L"CreateLog"},
+    {L"backupExcludeFromStartAll", RegDWord, L"ExcludeFromStartAll"},
+    {L"preBackupEnabled", RegDWord, L"PreBackup/Enabled"},
+    {L"preBackupWaitForCompletion", RegDWord, L"PreBackup/WaitForCompletion"},
+    {L"preBackupIgnoreStatus", RegDWord, L"PreBackup/IgnoreStatus"},
+    {L"preBackupTimeout", RegDWord, L"PreBackup/Timeout"},
+    {L"preBackupTimeoutMS", RegDWord, L"PreBackup/TimeoutMS"},
+    {L"preBackupProgram", RegString, L"PreBackup/Program"},
+    {L"preBackupArgs", RegString, L"PreBackup/Args"},
+    {L"postBackupEnabled", RegDWord, L"PostBackup/Enabled"},
+    {L"postBackupWaitForCompletion", RegDWord, L"PostBackup/WaitForCompletion"},
+    {L"postBackupIgnoreStatus", RegDWord, L"PostBackup/IgnoreStatus"},
+    {L"postBackupTimeout", RegDWord, L"PostBackup/Timeout"},
+    {L"postBackupTimeoutMS", RegDWord, L"PostBackup/TimeoutMS"},
+    {L"postBackupProgram", RegString, L"PostBackup/Program"},
+    {L"postBackupArgs", RegString, L"PostBackup/Args"},
+};
+// The one value that load reads but save leaves alone.
+const TBString NotSaved = L"backupFollowSymLinks";
 
-// The settings as lines, so a failed comparison shows what differs.
+RegValueType valueTypeOf(const TextSetting&) {
+    return RegString;
+}
+RegValueType valueTypeOf(const NumberSetting&) {
+    return RegDWord;
+}
+RegValueType valueTypeOf(const ListSetting&) {
+    return RegMultiString;
+}
+
+std::wstring show(const TBString& text) {
+    return text.str();
+}
+std::wstring show(int32_t number) {
+    return TBString::valueOf(number).str();
+}
+std::wstring show(const TBStringArray& list) {
+    std::wstring out = L"list of " + TBString::valueOf(list.size()).str();
+    for (const TBString& entry : list) out += L"\n  " + entry.str();
+    return out;
+}
+
+// A stored value as show gives the field it was written from.
+std::wstring showStored(const TBValue& value) {
+    if (value.getType() == RegString)
+        return show(value.toString());
+    if (value.getType() == RegDWord)
+        return show(value.toInt32());
+    TBStringArray entries;
+    TBMultiString(value).toStringArray(entries);
+    return show(entries);
+}
+
+// The settings that save writes as "name: value" lines, so a failed
+// comparison shows what differs.
 std::vector<std::wstring> settingsOf(const BackupSet& set) {
     std::vector<std::wstring> lines;
-    for (Text text : Texts) lines.push_back((set.*text).str());
-    for (Number number : Numbers) lines.push_back(TBString::valueOf(set.*number).str());
-    for (List list : Lists) {
-        lines.push_back(L"list of " + TBString::valueOf((set.*list).size()).str());
-        for (const TBString& entry : set.*list) lines.push_back(entry.str());
-    }
+    forEachSetting([&](const auto& setting) {
+        if (setting.saved)
+            lines.push_back(std::wstring(setting.name) + L": " + show(set.*setting.field));
+    });
     return lines;
 }
 
-// Settings unlike the defaults and unlike other variants in every field and
-// in the length of every list; texts hold non-ASCII letters and raw bytes.
+// Texts hold non-ASCII letters and raw bytes.
+const TBString Odd = TBString::fromBytes("/m\xc3\xbcll/\xff\xfe \xe6\x97\xa5 ") + L"\U0001F600";
+
+void fill(TBString& text, int n, int) {
+    text = Odd + TBString::valueOf(n);
+}
+void fill(int32_t& number, int n, int) {
+    number = n;
+}
+void fill(TBStringArray& list, int n, int variant) {
+    list.clear();
+    for (int i = 0; i < variant + n % 3; ++i) list.add(Odd + TBString::valueOf(i));
+}
+
+// Gives every setting that save writes a value unlike the defaults, unlike
+// the other settings and unlike other variants, lists also in their length.
 // Returns them as settingsOf gives them.
 std::vector<std::wstring> fillSettings(BackupSet& set, int variant) {
     int n = 100 * variant;
-    const TBString odd = TBString::fromBytes("/m\xc3\xbcll/\xff\xfe \xe6\x97\xa5 ") + L"\U0001F600";
-    for (Text text : Texts) set.*text = odd + TBString::valueOf(n++);
-    for (Number number : Numbers) set.*number = n++;
-    for (List list : Lists) {
-        (set.*list).clear();
-        for (int i = 0; i < variant + (n++ % 3); ++i) (set.*list).add(odd + TBString::valueOf(i));
-    }
+    forEachSetting([&](const auto& setting) {
+        if (setting.saved)
+            fill(set.*setting.field, n++, variant);
+    });
     set.excludeFolders.add(L"");
     return settingsOf(set);
 }
@@ -71,6 +143,26 @@ std::vector<std::wstring> loaded(const TBString& keyName) {
 }
 
 }  // namespace
+
+TEST(BackupSetSettings, TableSpellsEveryNameAsTheRegistryAndDefinitionFilesDo) {
+    // One line per setting: value name, value type, element, whether saved.
+    const auto line = [](const wchar_t* name, RegValueType type, const wchar_t* element,
+                         bool saved) {
+        return std::wstring(name) + L" " + TBString::valueOf(type).str() + L" " +
+               (element != nullptr ? element : L"(no element)") + (saved ? L"" : L" (not saved)");
+    };
+    std::vector<std::wstring> table;
+    forEachSetting([&](const auto& setting) {
+        table.push_back(
+            line(setting.name, valueTypeOf(setting), setting.definitionPath, setting.saved));
+    });
+    std::vector<std::wstring> expected;
+    for (const Spelling& spelling : Spellings) {
+        expected.push_back(line(spelling.valueName, spelling.valueType, spelling.element,
+                                spelling.valueName != NotSaved));
+    }
+    EXPECT_EQ(table, expected);
+}
 
 class BackupSetPersistence : public ::testing::Test {
 protected:
@@ -97,7 +189,29 @@ TEST_F(BackupSetPersistence, LoadGivesBackEverySavedSettingAndReadsAFollowSymLin
     EXPECT_EQ(copy.backupFollowSymLinks, 1);
     BackupSet().save(L"7");
     copy.load(L"7");
-    for (List list : Lists) EXPECT_TRUE((copy.*list).isEmpty()) << "empty lists come back empty";
+    EXPECT_EQ(settingsOf(copy), settingsOf(BackupSet())) << "empty lists come back empty";
+}
+
+TEST_F(BackupSetPersistence, SaveWritesEachSettingUnderItsOwnNameAndType) {
+    BackupSet set;
+    const auto settings = fillSettings(set, 2);
+    set.backupFollowSymLinks = 1;
+    set.save(L"7");
+    EXPECT_EQ(BackupSet::registryKeyPath(L"7"), SetsKey + L"/7");
+    TBRegistryKey key(TBHiveCurrentUser, SetsKey + L"/7", false);
+    std::vector<std::wstring> stored;
+    for (const Spelling& spelling : Spellings) {
+        TBValue value;
+        const uint32_t result = key.getValue(spelling.valueName, value);
+        if (spelling.valueName == NotSaved) {
+            EXPECT_EQ(result, TB_FILE_NOT_FOUND) << "save leaves backupFollowSymLinks out";
+            continue;
+        }
+        ASSERT_EQ(result, TB_OK) << TBString(spelling.valueName).narrow();
+        ASSERT_EQ(value.getType(), spelling.valueType) << TBString(spelling.valueName).narrow();
+        stored.push_back(std::wstring(spelling.valueName) + L": " + showStored(value));
+    }
+    EXPECT_EQ(stored, settings);
 }
 
 TEST_F(BackupSetPersistence, MissingOrMistypedListsLeaveTheirFieldsAlone) {
@@ -134,6 +248,8 @@ TEST_F(BackupSetPersistence, SaveKilledMidwayLeavesEverySetWhollyOldOrWhollyNew)
     const std::vector<std::vector<std::wstring>> versions{
         fillSettings(old, 1), fillSettings(next[0], 2), fillSettings(next[1], 3)};
     old.save(L"k");
+    // When in each round the writer is killed.
+    std::mt19937 moments(testSeed());
     for (int round = 0; round < 4; ++round) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
@@ -149,7 +265,7 @@ TEST_F(BackupSetPersistence, SaveKilledMidwayLeavesEverySetWhollyOldOrWhollyNew)
         close(ready[1]);
         char byte = 0;
         const bool started = read(ready[0], &byte, 1) == 1;
-        usleep(std::random_device{}() % 30000);
+        usleep(moments() % 30000);
         kill(child, SIGKILL);
         waitpid(child, nullptr, 0);
         close(ready[0]);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "base/ULVConfig.h"
 #include "base/ULVbase.h"
 #include "foundation/TBRegistry.h"
 #include "support/TempDir.h"
@@ -55,8 +54,7 @@ protected:
     }
     static Names storedKeys() {
         TBStringArray names;
-        terbin::TBRegistryKey(2, theAppConfig.getRegistryRoot() + L"/BackupSets", false)
-            .keyNames(names);
+        terbin::TBRegistryKey(2, BackupSet::setsKeyPath(), false).keyNames(names);
         return narrowAll(names);
     }
     static void store(const wchar_t* key, const wchar_t* name) {

@@ -1,9 +1,11 @@
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "backupset/BackupSetFields.h"
 #include "fuzz/DefinitionFileInput.h"
 #include "support/TempDir.h"
 
@@ -34,6 +36,52 @@ TEST(DefinitionFile, EveryElementSetsItsField) {
     EXPECT_EQ(set.excludeFolders, (TBStringArray{L"build", L".git"}));
     EXPECT_EQ(set.excludeFiles, (TBStringArray{L"*.o", L"*.tmp"}));
     EXPECT_EQ(set.includeFiles, (TBStringArray{L"*"}));
+}
+
+// A value unlike every default and unlike the other settings', and how a
+// definition file writes it.
+std::string fill(TBString& text, int n) {
+    text = L"/setting " + TBString::valueOf(n);
+    return text.narrow();
+}
+std::string fill(int32_t& number, int n) {
+    number = 1000 + n;
+    return std::to_string(number);
+}
+std::string fill(TBStringArray& list, int n) {
+    list = TBStringArray{L"/entry " + TBString::valueOf(n), L"/entry"};
+    return "<Entry>/entry " + std::to_string(n) + "</Entry><!-- between --><Entry>/entry</Entry>";
+}
+
+TEST(DefinitionFile, EverySettingWithAnElementIsReadFromIt) {
+    // Settings nested below "PreBackup" or "PostBackup" share one such element.
+    BackupSet expected;
+    std::string top;
+    std::map<std::string, std::string> nested;
+    int n = 0;
+    forEachSetting([&](const auto& setting) {
+        ++n;
+        if (setting.definitionPath == nullptr)
+            return;
+        const std::string path = TBString(setting.definitionPath).narrow();
+        const size_t slash = path.find('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        const std::string element =
+            "<" + name + ">" + fill(expected.*setting.field, n) + "</" + name + ">";
+        if (slash == std::string::npos)
+            top += element;
+        else
+            nested[path.substr(0, slash)] += element;
+    });
+    for (const auto& [name, children] : nested)
+        top += "<" + name + ">" + children + "</" + name + ">";
+    ASSERT_EQ(nested.size(), 2u);
+
+    BackupSet set;
+    ASSERT_TRUE(runDefinitionFileInput("<backupset>" + top + "</backupset>", set));
+    forEachSetting([&](const auto& setting) {
+        EXPECT_EQ(set.*setting.field, expected.*setting.field) << TBString(setting.name).narrow();
+    });
 }
 
 TEST(DefinitionFile, MissingElementsKeepDefaultsAndListsKeepEveryEntry) {
