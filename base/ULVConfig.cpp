@@ -9,6 +9,7 @@
 using terbin::TBFileInfo;
 using terbin::TBFilename;
 using terbin::TBString;
+using terbin::TBValue;
 
 namespace {
 
@@ -24,16 +25,16 @@ TBString executablePath(DWORD size) {
 }  // namespace
 
 ULVConfig::ULVConfig() : util::TBAppConfig(TBString()) {
-    setProductValue(L"PRODUCT_NAME", L"Ulvaren");
-    setProductValue(L"PRODUCT_MAJOR_VERSION", 1);
-    setProductValue(L"PRODUCT_MINOR_VERSION", 1);
-    setProductValue(L"PRODUCT_REVISION", 6);
-    setProductValue(L"PRODUCT_BUILD", 126);
-    setProductValue(L"PRODUCT_COMPANY", L"Dallonet");
-    setProductValue(L"PRODUCT_COMPANY_URL", L"https://www.dallonet.com");
-    setProductValue(L"PRODUCT_SUPPORT_NAME", L"Dallonet Support");
-    setProductValue(L"PRODUCT_SUPPORT_URL", L"https://www.dallonet.com/support");
-    setProductValue(L"PRODUCT_PURCHASE_URL", L"https://www.dallonet.com/ulvaren/buy");
+    setProductValue(L"PRODUCT_NAME", TBValue(L"Ulvaren"));
+    setProductValue(L"PRODUCT_MAJOR_VERSION", TBValue(1));
+    setProductValue(L"PRODUCT_MINOR_VERSION", TBValue(1));
+    setProductValue(L"PRODUCT_REVISION", TBValue(6));
+    setProductValue(L"PRODUCT_BUILD", TBValue(126));
+    setProductValue(L"PRODUCT_COMPANY", TBValue(L"Dallonet"));
+    setProductValue(L"PRODUCT_COMPANY_URL", TBValue(L"https://www.dallonet.com"));
+    setProductValue(L"PRODUCT_SUPPORT_NAME", TBValue(L"Dallonet Support"));
+    setProductValue(L"PRODUCT_SUPPORT_URL", TBValue(L"https://www.dallonet.com/support"));
+    setProductValue(L"PRODUCT_PURCHASE_URL", TBValue(L"https://www.dallonet.com/ulvaren/buy"));
 
     const TBString folder = TBFilename::dirname(executablePath(1024));
     TBString productFile = TBFilename::concatPaths(folder, L"product.bcf", TBFilename::NativePath);

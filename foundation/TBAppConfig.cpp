@@ -11,6 +11,7 @@
 using terbin::TBFileInfo;
 using terbin::TBFilename;
 using terbin::TBString;
+using terbin::TBValue;
 
 namespace util {
 
@@ -41,30 +42,22 @@ bool parseInteger(const TBString& text, int32_t& number) {
 }
 
 // A product file's value text: a quoted string, or the text up to a comment.
-ProductValue parseValue(const TBString& raw) {
+TBValue parseValue(const TBString& raw) {
     const TBString text = raw.trimmed();
     if (!text.isEmpty() && text[0] == L'"') {
         const int close = text.first(L'"', 1);
         if (close > 0)
-            return text.mid(1, close - 1);
+            return TBValue(text.mid(1, close - 1));
     }
     const int hash = text.first(L'#');
     const TBString plain = (hash < 0 ? text : text.left(hash)).trimmed();
     int32_t number = 0;
     if (parseInteger(plain, number))
-        return number;
-    return plain;
+        return TBValue(number);
+    return TBValue(plain);
 }
 
 }  // namespace
-
-TBString ProductValue::toString() const {
-    return isInteger_ ? TBString::valueOf(number_) : text_;
-}
-
-int32_t ProductValue::toInt32() const {
-    return isInteger_ ? number_ : text_.toInt32();
-}
 
 TBString TBAppInfo::version(const TBString& format) const {
     TBString out;
@@ -135,7 +128,7 @@ uint32_t TBAppConfig::loadProductInfo(const TBString& path) {
         const TBString name = line.left(equals).trimmed();
         if (name.isEmpty())
             continue;
-        const ProductValue value = parseValue(line.mid(equals + 1));
+        const TBValue value = parseValue(line.mid(equals + 1));
         setProductValue(name, value);
         if (name.equalsNoCase(L"DATA_DIR"))
             setDataDir(value.toString());
@@ -143,11 +136,11 @@ uint32_t TBAppConfig::loadProductInfo(const TBString& path) {
     return result;
 }
 
-void TBAppConfig::setProductValue(const TBString& name, const ProductValue& value) {
+void TBAppConfig::setProductValue(const TBString& name, const TBValue& value) {
     values_[name.foldCase()] = value;
 }
 
-bool TBAppConfig::getProductValue(const TBString& name, ProductValue& value) const {
+bool TBAppConfig::getProductValue(const TBString& name, TBValue& value) const {
     const auto it = values_.find(name.foldCase());
     if (it == values_.end())
         return false;
@@ -160,12 +153,12 @@ bool TBAppConfig::isProductValue(const TBString& name) const {
 }
 
 TBString TBAppConfig::getProductString(const TBString& name) const {
-    ProductValue value;
+    TBValue value;
     return getProductValue(name, value) ? value.toString() : TBString();
 }
 
 int32_t TBAppConfig::getProductInteger(const TBString& name, int32_t defaultValue) const {
-    ProductValue value;
+    TBValue value;
     return getProductValue(name, value) ? value.toInt32() : defaultValue;
 }
 

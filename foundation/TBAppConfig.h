@@ -7,31 +7,9 @@
 #include <map>
 
 #include "foundation/TBString.h"
+#include "foundation/TBValue.h"
 
 namespace util {
-
-// A product value: a string or a 32-bit integer.
-class ProductValue {
-public:
-    ProductValue() = default;
-    ProductValue(const terbin::TBString& text) : text_(text) {}  // NOLINT: implicit by design
-    ProductValue(const wchar_t* text) : text_(text) {}           // NOLINT
-    ProductValue(int32_t number) : number_(number), isInteger_(true) {}  // NOLINT
-
-    bool isInteger() const { return isInteger_; }
-    bool isString() const { return !isInteger_; }
-    // The string, or the integer in decimal.
-    terbin::TBString toString() const;
-    // The integer, or the string's decimal value (TBString::toInt32).
-    int32_t toInt32() const;
-
-    friend bool operator==(const ProductValue& a, const ProductValue& b) = default;
-
-private:
-    terbin::TBString text_;
-    int32_t number_ = 0;
-    bool isInteger_ = false;
-};
 
 // The product information record: title and four version numbers.
 class TBAppInfo {
@@ -60,7 +38,9 @@ public:
     uint32_t build = 0;
 };
 
-// Product values are named case-insensitively. Copying copies everything.
+// Product values are named case-insensitively. A value is a string
+// (RegString) or a 32-bit integer (RegDWord), kept as a terbin::TBValue.
+// Copying copies everything.
 // Used on the thread that set it up; reading it from other threads is safe
 // while nobody changes it.
 class TBAppConfig {
@@ -82,10 +62,10 @@ public:
     // opening or reading the file.
     virtual uint32_t loadProductInfo(const terbin::TBString& path);
     // Sets (or replaces) the value called `name`.
-    virtual void setProductValue(const terbin::TBString& name, const ProductValue& value);
+    virtual void setProductValue(const terbin::TBString& name, const terbin::TBValue& value);
     // Stores the value called `name` in `value` and returns true; returns
     // false and leaves `value` alone when there is none.
-    virtual bool getProductValue(const terbin::TBString& name, ProductValue& value) const;
+    virtual bool getProductValue(const terbin::TBString& name, terbin::TBValue& value) const;
     virtual bool isProductValue(const terbin::TBString& name) const;
     // The value as text; empty when it was never set.
     virtual terbin::TBString getProductString(const terbin::TBString& name) const;
@@ -119,7 +99,7 @@ public:
     terbin::TBString getResourceFile(const terbin::TBString& name) const;
 
 private:
-    std::map<terbin::TBString, ProductValue> values_;  // keyed by folded name
+    std::map<terbin::TBString, terbin::TBValue> values_;  // keyed by folded name
     TBAppInfo product_;
     terbin::TBString dataDir_;
     terbin::TBString productName_;

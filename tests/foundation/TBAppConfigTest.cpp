@@ -8,7 +8,7 @@
 #include "support/TempDir.h"
 
 using terbin::TBString;
-using util::ProductValue;
+using terbin::TBValue;
 using util::TBAppConfig;
 using util::TBAppInfo;
 
@@ -21,18 +21,20 @@ TEST(ProductValues, ProductFileSetsTypedValuesAndTheDataFolder) {
               "PRODUCT_BUILD = 200\r\nPRODUCT_QUOTED = \"7\"\nPRODUCT_MIXED = 3rd edition # note\n"
               "PRODUCT_HUGE = 99999999999\nDATA_DIR = /srv/ulvaren\nno value here\n");
     TBAppConfig config(L"Test");
-    config.setProductValue(L"PRODUCT_BUILD", 126);
-    config.setProductValue(L"COUNT", -7);
+    config.setProductValue(L"PRODUCT_BUILD", TBValue(126));
+    config.setProductValue(L"COUNT", TBValue(-7));
     ASSERT_EQ(config.loadProductInfo(TBString::fromBytes(dir / "product.bcf")), 0u);
     EXPECT_EQ(config.getProductString(L"PRODUCT_TITLE").narrow(), "Ulvaren # Home");
     EXPECT_EQ(config.getProductInt32(L"product_build"), 200);
     EXPECT_EQ(config.getProductString(L"count").narrow(), "-7");
     EXPECT_EQ(config.getProductString(L"PRODUCT_MIXED").narrow(), "3rd edition");
-    ProductValue value;
+    TBValue value;
     for (const wchar_t* name : {L"PRODUCT_QUOTED", L"PRODUCT_HUGE"}) {
         ASSERT_TRUE(config.getProductValue(name, value));
-        EXPECT_TRUE(value.isString()) << TBString(name).narrow();
+        EXPECT_EQ(value.getType(), terbin::RegString) << TBString(name).narrow();
     }
+    ASSERT_TRUE(config.getProductValue(L"PRODUCT_BUILD", value));
+    EXPECT_EQ(value.getType(), terbin::RegDWord);
     EXPECT_EQ(config.getProductInteger(L"MISSING", 9), 9);
     EXPECT_EQ(config.getDataDir().narrow(), "/srv/ulvaren");
     EXPECT_EQ(config.loadProductInfo(TBString::fromBytes(dir / "absent.bcf")), 2u);
