@@ -101,32 +101,21 @@ void TBLog::application(const TBString& name) {
     application_ = name.narrow();
 }
 
-void TBLog::error(const char* fmt, ...) {
+void TBLog::logArguments(int level, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    log(Error, fmt, args);
+    log(level, fmt, args);
     va_end(args);
 }
 
-void TBLog::warning(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    log(Warning, fmt, args);
-    va_end(args);
-}
-
-void TBLog::info(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    log(Info, fmt, args);
-    va_end(args);
-}
-
-void TBLog::debug(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    log(Debug, fmt, args);
-    va_end(args);
+void TBLog::logText(int level, const char* text) {
+    // With no arguments to give, a text that asks for one would have the
+    // formatter read past the end of them.
+    if (text != nullptr && logformat::takesArguments(text)) {
+        logArguments(level, "%s", text);
+    } else {
+        logArguments(level, text);
+    }
 }
 
 void TBLog::log(int level, const char* fmt, va_list args) {

@@ -6,9 +6,10 @@
 // in local time, LEVEL being ERROR, WARNING, INFO or DEBUG. The message is
 // kept exactly as formatted, leading blanks included; the line is UTF-8.
 //
-// Messages are printf-style formats (see format()). A logger may be used from
-// any thread, and a log call leaves errno as it found it, so a caller can log
-// a failure and then read errno.
+// Messages are printf-style formats (see format()), checked against their
+// arguments when the program is compiled (see TBLogFormat.h). A logger may be
+// used from any thread, and a log call leaves errno as it found it, so a
+// caller can log a failure and then read errno.
 #pragma once
 
 #include <atomic>
@@ -17,15 +18,17 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "foundation/TBLogFormat.h"
 #include "foundation/TBString.h"
 
 namespace terbin {
 
 // Where a logger's lines go.
 class TBLogMessageHandler {
-  public:
+public:
     TBLogMessageHandler() = default;
     virtual ~TBLogMessageHandler();
     TBLogMessageHandler(const TBLogMessageHandler&) = delete;
@@ -41,12 +44,12 @@ class TBLogMessageHandler {
     // business and are not reported.
     virtual void write(int level, const std::string& line) = 0;
 
-  private:
+private:
     std::atomic<int> levels_{15};
 };
 
 class TBLog {
-  public:
+public:
     static constexpr int Error = 1;
     static constexpr int Warning = 2;
     static constexpr int Info = 4;
@@ -79,11 +82,45 @@ class TBLog {
     // Names the application in every line from now on; empty for none.
     void application(const TBString& name);
 
-    void error(const char* fmt, ...);
-    void warning(const char* fmt, ...);
-    void info(const char* fmt, ...);
-    void debug(const char* fmt, ...);
-    // Writes a line of `level` (one of Error, Warning, Info, Debug).
+    // Write a line of their level. `fmt` is a format (see format()) that is
+    // checked against the arguments' types when the program is compiled (see
+    // TBLogFormat.h), so it is a string literal or a constexpr pointer to one.
+    // A text chosen at run time goes to the one-argument form and takes no
+    // arguments; should it ask for any, it is written as it stands.
+    template <typename... Args>
+    void error(TBLogFormat<std::type_identity_t<Args>...> fmt, Args... args) {
+        logArguments(Error, fmt.get(), args...);
+    }
+    template <TBLogRuntimeText Text>
+    void error(Text&& message) {
+        logText(Error, message);
+    }
+    template <typename... Args>
+    void warning(TBLogFormat<std::type_identity_t<Args>...> fmt, Args... args) {
+        logArguments(Warning, fmt.get(), args...);
+    }
+    template <TBLogRuntimeText Text>
+    void warning(Text&& message) {
+        logText(Warning, message);
+    }
+    template <typename... Args>
+    void info(TBLogFormat<std::type_identity_t<Args>...> fmt, Args... args) {
+        logArguments(Info, fmt.get(), args...);
+    }
+    template <TBLogRuntimeText Text>
+    void info(Text&& message) {
+        logText(Info, message);
+    }
+    template <typename... Args>
+    void debug(TBLogFormat<std::type_identity_t<Args>...> fmt, Args... args) {
+        logArguments(Debug, fmt.get(), args...);
+    }
+    template <TBLogRuntimeText Text>
+    void debug(Text&& message) {
+        logText(Debug, message);
+    }
+    // Writes a line of `level` (one of Error, Warning, Info, Debug). The
+    // format is not checked: the arguments must be what it asks for.
     void log(int level, const char* fmt, va_list args);
 
     // printf-style formatting: flags, widths and precisions ('*' included),
@@ -97,7 +134,12 @@ class TBLog {
     // stands and takes no argument.
     static std::string format(const char* fmt, va_list args);
 
-  private:
+private:
+    // The variadic end of the checked operations.
+    void logArguments(int level, const char* fmt, ...);
+    // `text` as a format without arguments, or as it stands when it asks for some.
+    void logText(int level, const char* text);
+
     TBString name_;
     std::mutex mutex_;
     std::string application_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -138,6 +140,55 @@ TEST_F(LogFileTest, LinesFromManyThreadsStayWholeAndInOrderAcrossRotations) {
         ASSERT_EQ(std::sscanf(line.c_str(), "INFO thread %d line %d", &t, &i), 2) << line;
         EXPECT_EQ(i, next.at(static_cast<size_t>(t))++);
     }
+}
+
+TEST_F(LogFileTest, TextChosenAtRunTimeIsAFormatWithoutArguments) {
+    ASSERT_EQ(install("100000;3", path), 0u);
+    const std::string done = "100%% done";
+    log.info(done.c_str());
+    // Asking for arguments that were never given: written as it stands.
+    const std::string asks = "%s and %*d";
+    log.error(asks.c_str());
+    char unknown[] = "50%% %y";
+    log.warning(unknown);
+    EXPECT_EQ(loggedLines(path),
+              (std::vector<std::string>{"INFO 100% done", "ERROR %s and %*d", "WARNING 50% %y"}));
+}
+
+// The check that TBLog's operations run on their formats while the program
+// is compiled, evaluated here at run time to see its verdicts.
+template <typename... Args>
+logformat::Problem problemOf(const char* format) {
+    const std::array<logformat::Argument, sizeof...(Args)> arguments{
+        logformat::describe<Args>()...};
+    return logformat::check(format, arguments.data(), arguments.size());
+}
+
+TEST(LogFormatCheckTest, ArgumentsMustFitTheirConversions) {
+    using enum logformat::Problem;
+    EXPECT_EQ((problemOf<int, long long>("%d file(s) %llk copied")), None);
+    EXPECT_EQ((problemOf<int64_t, uint32_t, bool, char>("%8llk %x %d %c")), None);
+    EXPECT_EQ((problemOf<size_t, float, long double>("%zu %.1f %Lg")), None);
+    EXPECT_EQ((problemOf<const char*, const wchar_t*, wchar_t>("%-4s %ls %lc")), None);
+    EXPECT_EQ((problemOf<int, int, int, const char*, void*>("%*d %.*s %p 100%%")), None);
+    EXPECT_EQ((problemOf<int>("%llk")), WrongKind);  // half of a 64-bit count
+    EXPECT_EQ((problemOf<size_t>("%d")), WrongKind);
+    EXPECT_EQ((problemOf<double>("%d")), WrongKind);
+    EXPECT_EQ((problemOf<int>("%f")), WrongKind);
+    EXPECT_EQ((problemOf<double>("%Lf")), WrongKind);
+    EXPECT_EQ((problemOf<int>("%s")), WrongKind);
+    EXPECT_EQ((problemOf<const char*>("%ls")), WrongKind);
+    EXPECT_EQ((problemOf<int>("%p")), WrongKind);
+    EXPECT_EQ((problemOf<size_t, const char*>("%.*s")), WrongKind);
+    EXPECT_EQ((problemOf<const std::string*>("%s")), WrongKind);
+    EXPECT_EQ((problemOf<>("%d")), TooFewArguments);
+    EXPECT_EQ((problemOf<int>("%*s")), TooFewArguments);
+    EXPECT_EQ((problemOf<int, int>("%d")), TooManyArguments);
+    EXPECT_EQ((problemOf<int>("done")), TooManyArguments);
+    EXPECT_EQ((problemOf<>("50%y done")), UnknownConversion);
+    EXPECT_EQ((problemOf<>("100%")), UnknownConversion);
+    EXPECT_EQ((problemOf<double>("%hf")), UnknownConversion);
+    EXPECT_EQ((problemOf<int>("%lhd")), UnknownConversion);
 }
 
 TEST(LogFormatTest, ByteCountsReadForPeopleAndOtherConversionsWorkOnRawBytes) {
