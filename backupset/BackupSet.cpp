@@ -83,23 +83,23 @@ void BackupSet::initstats() {
     bytesCopied = 0;
     // The user interface reads the lists under the lock while a new run
     // starts, so emptying them takes it too (briefly; nothing is awaited).
-    lock(-1);
-    failedFiles.clear();
-    failedFolders.clear();
-    unlock();
+    {
+        terbin::TBWriteLock guard(*this);
+        failedFiles.clear();
+        failedFolders.clear();
+    }
     status = Ready;
     waitingForDiskSpace = false;
 }
 
 void BackupSet::getState(BackupSetState& out) {
-    lock(-1);
+    terbin::TBReadLock guard(*this);
     out = state;
-    unlock();
 }
 
 void BackupSet::setState(int32_t activity, const TBString& text1, const TBString& text2,
                          int64_t number1, int64_t number2) {
-    lock(-1);
+    terbin::TBWriteLock guard(*this);
     state.activity = activity;
     if (activity == ScanningFolder || activity == RemovingFolder) {
         state.message = text1;
@@ -109,25 +109,21 @@ void BackupSet::setState(int32_t activity, const TBString& text1, const TBString
         state.fileBytesCopied = number1;
         state.fileSize = number2;
     }
-    unlock();
 }
 
 void BackupSet::setCopyProgress(int64_t bytes) {
-    lock(-1);
+    terbin::TBWriteLock guard(*this);
     state.fileBytesCopied = bytes;
-    unlock();
 }
 
 void BackupSet::addFailedFile(const TBString& path) {
-    lock(-1);
+    terbin::TBWriteLock guard(*this);
     failedFiles.add(path);
-    unlock();
 }
 
 void BackupSet::addFailedFolder(const TBString& path) {
-    lock(-1);
+    terbin::TBWriteLock guard(*this);
     failedFolders.add(path);
-    unlock();
 }
 
 void BackupSet::setTargetFolder(const TBString& path) { targetFolder = BackupSetConfiguration::installed().fix(path); }

@@ -24,13 +24,7 @@ namespace {
 // Appends under the catalogue's write lock and hands ownership to the
 // catalogue; an append that throws leaves no set behind and the lock free.
 BackupSet* appendSet(ULVbase& app, std::unique_ptr<BackupSet> set) {
-    struct WriteLock {
-        explicit WriteLock(terbin::TBLockableObject& o) : object(o) {
-            object.lockForWriting(terbin::TBLockableObject::WaitForever);
-        }
-        ~WriteLock() { object.unlock(); }
-        terbin::TBLockableObject& object;
-    } lock(app.backupSets);
+    terbin::TBWriteLock guard(app.backupSets);
     app.backupSets.add(set.get());
     return set.release();
 }

@@ -15,10 +15,9 @@ ULVbase::~ULVbase() {
     // A job still finishing while the pool is torn down must not post to a
     // main window that may be gone already.
     threadPool.setNotificationFunction(nullptr);
-    stringTables.lockForWriting(-1);
+    terbin::TBWriteLock guard(stringTables);
     for (terbin::TBIniFile* table : stringTables) delete table;
     stringTables.clear();
-    stringTables.unlock();
 }
 
 BOOL ULVbase::InitInstance() {
@@ -33,10 +32,11 @@ BOOL ULVbase::InitInstance() {
 }
 
 int ULVbase::ExitInstance() {
-    backupSets.lockForWriting(-1);
-    for (BackupSet* set : backupSets) delete set;
-    backupSets.clear();
-    backupSets.unlock();
+    {
+        terbin::TBWriteLock guard(backupSets);
+        for (BackupSet* set : backupSets) delete set;
+        backupSets.clear();
+    }
     return CWinApp::ExitInstance();
 }
 

@@ -75,9 +75,11 @@ public:
         BackupSetState state;
         current->getState(state);
         // The job appends to the failure list under the set's lock.
-        current->lock(-1);
-        const int failed = current->failedFiles.size();
-        current->unlock();
+        int failed = 0;
+        {
+            terbin::TBReadLock guard(*current);
+            failed = current->failedFiles.size();
+        }
         const int64_t copied = current->bytesCopied + state.fileBytesCopied;
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
         std::string line = current->backupName.narrow() + ": " +
