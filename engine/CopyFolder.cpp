@@ -114,7 +114,7 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
     while (listing.read(info) == 0) {
         if (!waitAndCheck()) break;
         const TBString& name = info.getName();
-        if (name == L"." || name == L"..") continue;
+        if (terbin::tb_file_isDotEntry(name)) continue;
         if (info.isFile()) {
             if (filter && backupSet->isFileExcluded(name)) {
                 backupSet->filesSkipped += 1;

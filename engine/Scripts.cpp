@@ -46,7 +46,7 @@ uint32_t BackupJob::removeFolder(const TBString& folder, bool recurse) {
             while (runnable() && backupSet->pauseRequested.load()) TBThread::sleep(100);
             if (!runnable()) break;
             const TBString& name = info.getName();
-            if (name == L"." || name == L"..") continue;
+            if (terbin::tb_file_isDotEntry(name)) continue;
             // The entry's path is not run through the path clean-up: a name
             // may hold a backslash here, which the clean-up would turn into a
             // separator.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/BackupJob.h"
+#include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 
 using terbin::TBFileInfo;
@@ -106,7 +107,7 @@ TargetLister::Listing TargetLister::list(const TBString& folder) const {
     while (listing.read(info) == 0) {
         if (!job_.waitAndCheck()) break;
         const TBString& name = info.getName();
-        if (name == L"." || name == L"..") continue;
+        if (terbin::tb_file_isDotEntry(name)) continue;
         if (info.isFile()) {
             result.files.add(std::move(info));
         } else if (info.isDirectory()) {
