@@ -61,6 +61,13 @@ consteval Argument describe() {
     }
 }
 
+// True for what TBLogRuntimeText accepts (references removed).
+template <typename T>
+constexpr bool isRuntimeText = std::is_same_v<std::remove_cv_t<T>, const char*> ||
+                               std::is_same_v<std::remove_cv_t<T>, char*> ||
+                               (std::is_array_v<T> &&
+                                std::is_same_v<std::remove_extent_t<T>, char>);
+
 enum class Problem { None, UnknownConversion, WrongKind, TooFewArguments, TooManyArguments };
 
 // What one conversion takes from the argument list.
@@ -291,9 +298,6 @@ private:
 // (not a literal, which is a `const char[N]`), or a writable `char` array.
 // It is logged as a format that takes no arguments.
 template <typename T>
-concept TBLogRuntimeText = std::is_same_v < std::remove_cvref_t<T>,
-const char* > || std::is_same_v<std::remove_cvref_t<T>, char*> ||
-    (std::is_array_v<std::remove_reference_t<T>> &&
-     std::is_same_v<std::remove_extent_t<std::remove_reference_t<T>>, char>);
+concept TBLogRuntimeText = logformat::isRuntimeText<std::remove_reference_t<T>>;
 
 }  // namespace terbin
