@@ -118,6 +118,39 @@ void TBLog::logText(int level, const char* text) {
     }
 }
 
+std::optional<TBLog::Line> TBLog::parseLine(std::string_view line, std::string_view application) {
+    // "YYYY-MM-DD HH:MM:SS LEVEL message", the message perhaps led by "App: ".
+    constexpr std::string_view stamp = "0000-00-00 00:00:00";
+    if (line.size() <= stamp.size() || line[stamp.size()] != ' ') {
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < stamp.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (stamp[i] == '0' ? !digit : line[i] != stamp[i]) {
+            return std::nullopt;
+        }
+    }
+    std::string_view rest = line.substr(stamp.size() + 1);
+    const size_t blank = rest.find(' ');
+    if (blank == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view level = rest.substr(0, blank);
+    bool known = false;
+    for (const int each : {Error, Warning, Info, Debug}) {
+        known = known || level == levelWord(each);
+    }
+    if (!known) {
+        return std::nullopt;
+    }
+    rest.remove_prefix(blank + 1);
+    if (!application.empty() && rest.starts_with(application) &&
+        rest.substr(application.size()).starts_with(": ")) {
+        rest.remove_prefix(application.size() + 2);
+    }
+    return Line{std::string(line.substr(0, stamp.size())), std::string(level), std::string(rest)};
+}
+
 void TBLog::log(int level, const char* fmt, va_list args) {
     ErrnoKeeper keeper;
     // Everything happens under the lock, so the lines of several threads

@@ -17,7 +17,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -133,6 +135,17 @@ public:
     // "1.2 GB", "3.0 TB" (then PB, EB). An unknown conversion is copied as it
     // stands and takes no argument.
     static std::string format(const char* fmt, va_list args);
+
+    // One line as a logger writes it, taken apart.
+    struct Line {
+        std::string time;     // "YYYY-MM-DD HH:MM:SS", local time
+        std::string level;    // "ERROR", "WARNING", "INFO" or "DEBUG"
+        std::string message;  // as formatted, without the application name
+    };
+    // Takes apart `line` (without its end of line) as a logger writes it. A
+    // message that begins with `application` and ": " loses that prefix; an
+    // empty `application` takes nothing off. Empty for text of another layout.
+    static std::optional<Line> parseLine(std::string_view line, std::string_view application);
 
 private:
     // The variadic end of the checked operations.
