@@ -1,6 +1,7 @@
 #include <cerrno>
 
 #include "engine/BackupJob.h"
+#include "engine/RunLog.h"
 #include "foundation/CRuntime.h"
 #include "foundation/TBFile.h"
 #include "foundation/TBFileInfo.h"
@@ -28,8 +29,7 @@ bool isDiskFull(uint32_t error) {
 uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
     TBFile in;
     if (in.open(source, TBFile::ReadMode) != 0) {
-        log.error("Can't open %s for reading - error=%d", source.narrow().c_str(),
-                  static_cast<int>(in.getLastError()));
+        RunLog::sourceNotOpened(log, source, in.getLastError());
         backupSet->addFailedFile(source);
         return static_cast<uint32_t>(errno);
     }
@@ -46,8 +46,7 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
         TBFile::remove(target);
         if (out.open(target, TBFile::WriteMode) != 0) {
             in.close();
-            log.error("Can't open %s for writing - error=%d", target.narrow().c_str(),
-                      static_cast<int>(out.getLastError()));
+            RunLog::targetNotOpened(log, target, out.getLastError());
             backupSet->addFailedFile(source);
             return static_cast<uint32_t>(errno);
         }
@@ -97,7 +96,7 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
         }
 
         if (in.read(copyBuffer.get(), copyBufferSize, n) != 0) {
-            log.error("Failed to read from %s - errno=%d", source.narrow().c_str(), errno);
+            RunLog::readFailed(log, source, errno);
             result = static_cast<uint32_t>(errno);
             break;
         }
@@ -113,16 +112,13 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
                         stopped = true;
                         break;
                     }
-                    log.error("Failed to write to %s - error=%d", target.narrow().c_str(),
-                              static_cast<int>(error));
+                    RunLog::writeFailed(log, target, error);
                     result = static_cast<uint32_t>(errno);
                     failed = true;
                     break;
                 }
                 if (written != n) {
-                    log.error("Failed to write to suffcient data to %s - read %d, wrote %d",
-                              target.narrow().c_str(), static_cast<int>(n),
-                              static_cast<int>(written));
+                    RunLog::shortWrite(log, target, n, written);
                     result = static_cast<uint32_t>(errno);
                     failed = true;
                     break;
@@ -149,7 +145,7 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
         out.setOwnerAndMode(mode, sourceInfo.getOwner(), sourceInfo.getGroup());
     }
     out.close();
-    if (!runnable()) log.error("Copy to %s cancelled", target.narrow().c_str());
+    if (!runnable()) RunLog::copyCancelled(log, target);
 
     if (completed) {
         backupSet->filesCopied += 1;

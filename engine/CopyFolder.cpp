@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/BackupJob.h"
+#include "engine/RunLog.h"
 #include "engine/TargetLister.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
@@ -106,7 +107,7 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
     files.clear();
     TBFolder listing(folder);
     if (!listing.isOpen()) {
-        log.info(" failed to open folder %s ", folder.narrow().c_str());
+        RunLog::folderUnreadable(log, folder);
         backupSet->addFailedFolder(folder);
         return;
     }
@@ -129,13 +130,13 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
             const TBString path = TBFilename::concatPaths(listing.path(), name);
             if ((info.isSymbolicLink() || info.isReparsePoint()) &&
                 backupSet->backupFollowSymLinks == 0) {
-                log.info(" skipped folder symlink %s ", path.narrow().c_str());
+                RunLog::folderLinkSkipped(log, path);
                 backupSet->foldersSkipped += 1;
             } else if (backupSet->isFolderExcluded(path)) {
-                log.info(" skipped folder %s", path.narrow().c_str());
+                RunLog::folderSkipped(log, path);
                 backupSet->foldersSkipped += 1;
             } else if (isOwnTarget(info)) {
-                log.info(" skipped folder %s", path.narrow().c_str());
+                RunLog::folderSkipped(log, path);
                 backupSet->foldersSkipped += 1;
             } else {
                 folders.add(std::move(info));
@@ -145,7 +146,7 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
 }
 
 uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
-    log.info(" copy folder %s", source.narrow().c_str());
+    RunLog::copyingFolder(log, source);
     backupSet->foldersScanned += 1;
     uint32_t result = 0;
     backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
@@ -168,7 +169,7 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
     for (auto it = upcoming.rbegin(); it != upcoming.rend(); ++it) targetLister_->prefetch(*it);
 
     if (outcome == TargetLister::Outcome::Unreadable) {
-        log.info(" failed to open folder %s ", target.narrow().c_str());
+        RunLog::folderUnreadable(log, target);
         backupSet->addFailedFolder(target);
     } else if (outcome == TargetLister::Outcome::Missing) {
         for (;;) {
@@ -183,8 +184,7 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
                 backupSet->waitingForDiskSpace = false;
                 break;
             }
-            log.info(" failed to create folder %s - res = %d (0x%x)", target.narrow().c_str(),
-                     static_cast<int>(created), created);
+            RunLog::folderNotCreated(log, target, created);
             backupSet->addFailedFolder(target);
             return created;
         }
@@ -222,8 +222,7 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
         if (!enterFolder(folder)) {
             // Following links, this folder is already being copied further up
             // the path: entering it again would never end.
-            log.info(" skipped folder symlink %s ",
-                     TBFilename::concatPaths(source, name).narrow().c_str());
+            RunLog::folderLinkSkipped(log, TBFilename::concatPaths(source, name));
             backupSet->foldersSkipped += 1;
             continue;
         }

@@ -6,20 +6,12 @@
 #include <string>
 
 #include "backupset/BackupSet.h"
+#include "engine/RunLog.h"
 
-struct LastRun {
+struct LastRun : RunLog::RecordedRun {
     std::string logPath;
-    std::string started;  // time stamp of the run's first line
-    std::string status;   // as the run's last line gives it
-    int foldersScanned = 0;
-    int filesCopied = 0;
-    std::string bytesCopied;  // as logged ("1.5 MB")
-    int filesUnchanged = 0;
-    int filesSkipped = 0;
-    int filesFailed = 0;
-    int foldersFailed = 0;
 };
 
-// The last complete run recorded in the newest "backup-<name>…log" file of
-// the set's top-level target; nothing when there is none.
+// The last complete run recorded in the newest log file of the set in its
+// top-level target (see RunLog::readLastRun); nothing when there is none.
 std::optional<LastRun> findLastRun(const BackupSet& set);

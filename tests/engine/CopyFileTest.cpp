@@ -37,7 +37,9 @@ protected:
     uint32_t copy(const std::string& from, const std::string& to) {
         return job->copyFile(TBString::fromBytes(from), TBString::fromBytes(to));
     }
-    std::vector<std::string> messages() { return logMessages(dir / "job.log"); }
+    std::vector<std::string> messages() {
+        return RunLog::readMessages(TBString::fromBytes(dir / "job.log"));
+    }
     // Copies `name` of `size` bytes and checks contents, time and mode.
     void expectFaithfulCopy(const std::string& name, uint64_t size, mode_t mode) {
         const std::string from = source + "/" + name, to = target + "/" + name;

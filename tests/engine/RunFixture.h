@@ -14,7 +14,7 @@
 
 #include "base/ULVbase.h"
 #include "engine/BackupJob.h"
-#include "support/LogLines.h"
+#include "engine/RunLog.h"
 #include "support/TempDir.h"
 
 class RunFixture : public ::testing::Test {
@@ -46,7 +46,7 @@ protected:
         BackupJob job(&set);
         job.run();
     }
-    std::vector<std::string> log() { return logMessages(set.logFilePath.narrow()); }
+    std::vector<std::string> log() { return RunLog::readMessages(set.logFilePath); }
     std::vector<std::string> strings(const terbin::TBStringArray& list) {
         std::vector<std::string> out;
         for (const auto& s : list) out.push_back(s.narrow());
