@@ -9,6 +9,7 @@
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
+#include "foundation/TBResult.h"
 
 using terbin::TBFile;
 using terbin::TBFileInfo;
@@ -33,18 +34,6 @@ constexpr char FilesCopiedLine[] = "  %d file(s) %llk copied";
 constexpr char FilesUnchangedLine[] = "  %d file(s) unchanged";
 constexpr char FilesSkippedLine[] = "  %d file(s) skipped";
 constexpr char FilesFailedLine[] = "  %d file(s) failed";
-
-// Puts errno back as the caller left it, however the call ends.
-class ErrnoKeeper {
-public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int saved_;
-};
 
 bool allDigits(const TBString& s, int from, int count) {
     for (int i = from; i < from + count; ++i) {
@@ -266,35 +255,35 @@ void RunLog::folderNotCreated(TBLog& log, const TBString& path, uint32_t result)
 }
 
 void RunLog::sourceNotOpened(TBLog& log, const TBString& source, uint32_t error) {
-    ErrnoKeeper keeper;
+    terbin::TBErrnoKeeper keeper;
     log.error("Can't open %s for reading - error=%d", source.narrow().c_str(),
               static_cast<int>(error));
 }
 
 void RunLog::targetNotOpened(TBLog& log, const TBString& target, uint32_t error) {
-    ErrnoKeeper keeper;
+    terbin::TBErrnoKeeper keeper;
     log.error("Can't open %s for writing - error=%d", target.narrow().c_str(),
               static_cast<int>(error));
 }
 
 void RunLog::readFailed(TBLog& log, const TBString& source, int errnoValue) {
-    ErrnoKeeper keeper;
+    terbin::TBErrnoKeeper keeper;
     log.error("Failed to read from %s - errno=%d", source.narrow().c_str(), errnoValue);
 }
 
 void RunLog::writeFailed(TBLog& log, const TBString& target, uint32_t error) {
-    ErrnoKeeper keeper;
+    terbin::TBErrnoKeeper keeper;
     log.error("Failed to write to %s - error=%d", target.narrow().c_str(), static_cast<int>(error));
 }
 
 void RunLog::shortWrite(TBLog& log, const TBString& target, int64_t read, int64_t written) {
-    ErrnoKeeper keeper;
+    terbin::TBErrnoKeeper keeper;
     log.error("Failed to write to suffcient data to %s - read %d, wrote %d",
               target.narrow().c_str(), static_cast<int>(read), static_cast<int>(written));
 }
 
 void RunLog::copyCancelled(TBLog& log, const TBString& target) {
-    ErrnoKeeper keeper;
+    terbin::TBErrnoKeeper keeper;
     log.error("Copy to %s cancelled", target.narrow().c_str());
 }
 

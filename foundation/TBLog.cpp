@@ -13,18 +13,6 @@ namespace terbin {
 
 namespace {
 
-// Puts errno back as the caller left it, however the log call ends.
-class ErrnoKeeper {
-public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int saved_;
-};
-
 template <typename T>
 bool parseCount(std::string_view text, T& value) {
     if (text.empty() || text.front() < '0' || text.front() > '9') {
@@ -152,7 +140,7 @@ std::optional<TBLog::Line> TBLog::parseLine(std::string_view line, std::string_v
 }
 
 void TBLog::log(int level, const char* fmt, va_list args) {
-    ErrnoKeeper keeper;
+    TBErrnoKeeper keeper;
     // Everything happens under the lock, so the lines of several threads
     // reach each handler in the order of their time stamps.
     std::lock_guard<std::mutex> guard(mutex_);

@@ -2,6 +2,7 @@
 // error number mapped from errno, so callers can test for 5, 112 and the like.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 
 namespace terbin {
@@ -25,6 +26,19 @@ constexpr uint32_t TB_GEN_FAILURE = 31;
 
 // Maps an errno value to a result code; 0 stays 0.
 uint32_t tb_result_fromErrno(int error);
+
+// Puts errno back as it was at construction, however the scope ends: for
+// work (logging, say) that must not disturb the error a caller reads next.
+class TBErrnoKeeper {
+public:
+    TBErrnoKeeper() : saved_(errno) {}
+    ~TBErrnoKeeper() { errno = saved_; }
+    TBErrnoKeeper(const TBErrnoKeeper&) = delete;
+    TBErrnoKeeper& operator=(const TBErrnoKeeper&) = delete;
+
+private:
+    int saved_;
+};
 
 }  // namespace terbin
 
