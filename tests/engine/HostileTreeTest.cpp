@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include <gmock/gmock.h>
 
@@ -103,39 +104,51 @@ TEST_F(HostileTreeTest, PathBeyondTheSystemLimitFailsThatFolderOnly) {
 }
 
 TEST_F(HostileTreeTest, PausedRunHoldsAndCompletesWhileAStoppedOneEndsCancelled) {
-    for (int i = 0; i < 1500; ++i)
-        writeFile(source + "/d" + std::to_string(i % 10) + "/f" + std::to_string(i), "x");
-    std::atomic<int> heldAt{-1};
-    std::atomic<bool> held{false};
-    std::thread ui([&] {
-        waitFor([&] { return set.filesCopied >= 100; });
-        set.pauseRequested = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        heldAt = set.filesCopied.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        held = set.filesCopied == heldAt;
-        set.pauseRequested = false;
-    });
-    run();
-    ui.join();
-    EXPECT_TRUE(held);
-    EXPECT_LT(heldAt, 1500);
-    EXPECT_EQ(set.status, Complete);
-    EXPECT_EQ(set.filesCopied, 1500);
-    EXPECT_EQ(countFiles(target), 1500);
+    constexpr int Files = 30;
+    for (int i = 0; i < Files; ++i)
+        writeFile(source + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i), "x");
+    {
+        // The pause comes while the tenth file is read.
+        FaultySystem faults;
+        std::atomic<int> readWhilePaused{0};
+        faults.onRead("src/d", [&](int) {
+            if (set.filesCopied == 9)
+                set.pauseRequested = true;
+            else if (set.pauseRequested)
+                ++readWhilePaused;
+            return 0;
+        });
+        std::atomic<bool> held{false};
+        std::atomic<int> heldAt{-1}, readsWhileHeld{-1};
+        std::thread ui([&] {
+            held = eventually([&] { return set.filesCopied >= 10; });
+            heldAt = set.filesCopied.load();
+            readsWhileHeld = readWhilePaused.load();
+            set.pauseRequested = false;
+        });
+        run();
+        ui.join();
+        ASSERT_TRUE(held);
+        EXPECT_EQ(heldAt, 10) << "the file being copied when the pause came is finished";
+        EXPECT_EQ(readsWhileHeld, 0) << "no further file is read while paused";
+        EXPECT_EQ(set.status, Complete);
+        EXPECT_EQ(set.filesCopied, Files);
+        EXPECT_EQ(countFiles(target), Files);
+    }
 
-    // A stop into a fresh target copies nothing after it comes.
+    // A stop into a fresh target copies nothing after the file it came in.
     const std::string second = dir / "second";
     set.targetFolder = terbin::TBString::fromBytes(second);
-    ui = std::thread([&] {
-        waitFor([&] { return set.filesCopied >= 200; });
-        set.stopRequested = true;
+    FaultySystem faults;
+    faults.onRead("src/d", [&](int) {
+        if (set.filesCopied == 19)
+            set.stopRequested = true;
+        return 0;
     });
     run();
-    ui.join();
     EXPECT_EQ(set.status, Cancelled);
-    EXPECT_LT(set.filesCopied, 1500);
-    EXPECT_EQ(countFiles(second), set.filesCopied + static_cast<int>(set.failedFiles.size()));
+    EXPECT_EQ(set.filesCopied + static_cast<int>(set.failedFiles.size()), 20);
+    EXPECT_EQ(countFiles(second), 20);
     EXPECT_THAT(log(), Contains("backup set Docs ended - Cancelled"));
 }
 

@@ -2,12 +2,12 @@
 // the application's run context set as a batch start would set it.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include <chrono>
-#include <functional>
+#include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "base/ULVbase.h"
 #include "engine/BackupJob.h"
 #include "engine/RunLog.h"
+#include "support/Eventually.h"
 #include "support/TempDir.h"
 
 class RunFixture : public ::testing::Test {
@@ -61,11 +62,25 @@ protected:
         EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
         return st;
     }
-    // Waits up to ten seconds for `condition`; whether it came true.
-    static bool waitFor(const std::function<bool()>& condition) {
-        for (int i = 0; i < 2000 && !condition(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return condition();
+    // Birth time of `path` in nanoseconds.
+    static int64_t birthOf(const std::string& path) {
+        struct statx sx {};
+        EXPECT_EQ(::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx), 0);
+        EXPECT_TRUE(sx.stx_mask & STATX_BTIME) << "file system keeps no birth times";
+        return sx.stx_btime.tv_sec * 1000000000ll + sx.stx_btime.tv_nsec;
+    }
+    // Waits until a file made now is born later than `path`: the file
+    // system's clock moves in ticks, and two files made within one tick
+    // cannot be told apart by birth time.
+    bool clockMovedPast(const std::string& path) {
+        const int64_t born = birthOf(path);
+        const std::string probe = dir / "clock-probe";
+        return eventually([&] {
+            writeFile(probe, "");
+            const bool later = birthOf(probe) > born;
+            ::unlink(probe.c_str());
+            return later;
+        });
     }
 
     TempDir dir;

@@ -192,7 +192,7 @@ TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFoll
     for (const char* name : old) {
         writeFile(top + "/" + name + "/old.txt", name);
         writeFile(top + "/backup-Docs-" + name + ".log", "old log");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(clockMovedPast(top + "/" + name));
     }
     makeDirs(top + "/photos");  // not a dated backup: never pruned
     writeFile(dir / "precious/keep.txt", "mine");
@@ -276,9 +276,9 @@ TEST_F(ScriptRunTest, IgnoredStatusOrNoWaitLetTheRunCompleteAndLeaveNoZombie) {
     run();
     EXPECT_EQ(set.status, Complete);
     EXPECT_THAT(log(), Contains("  pre-backup script succeeded"));
-    ASSERT_TRUE(waitFor([&] { return readFile(dir / "pid").size() > 1; }));
+    ASSERT_TRUE(eventually([&] { return readFile(dir / "pid").size() > 1; }));
     const std::string proc = "/proc/" + std::to_string(std::stoi(readFile(dir / "pid")));
-    EXPECT_TRUE(waitFor([&] { return !exists(proc); })) << "reaped, not left as a zombie";
+    EXPECT_TRUE(eventually([&] { return !exists(proc); })) << "reaped, not left as a zombie";
 }
 
 TEST_F(ScriptRunTest, ScriptWithoutInterpreterLineRunsInTheShell) {

@@ -4,6 +4,7 @@
 // the lifetime of the object.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <functional>
@@ -59,6 +60,17 @@ public:
     // Makes every kernel copy report nothing copied, as for a pseudo file
     // whose size reads as 0.
     void emptyKernelCopies() { kernelCopyEmpty_ = true; }
+    // Write (or kernel copy) number `index` (from 0) to a path containing
+    // `part` moves only its first `bytes` bytes and reports that short count;
+    // from then on writes there fail with `error`, as when the disk fills up
+    // in the middle of a chunk, until stopFailingWrites().
+    void writePartThenFail(const std::string& part, int index, size_t bytes, int error) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        partialPart_ = part;
+        partialIndex_ = index;
+        partialBytes_ = bytes;
+        partialError_ = error;
+    }
 
     int open(const char* path, int flags, mode_t mode) override {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -99,6 +111,7 @@ public:
                 return -1;
             if (matches(fd, stallPart_) && stallAfter_-- <= 0)
                 return 0;
+            count = cutShort(fd, count);
         }
         return target_.write(fd, buffer, count);
     }
@@ -114,6 +127,7 @@ public:
                 errno = EXDEV;
                 return -1;
             }
+            count = cutShort(fdOut, count);
         }
         return kernelCopyEmpty_ ? 0 : target_.copyFileRange(fdIn, fdOut, count);
     }
@@ -163,6 +177,16 @@ private:
         errno = writeError_;
         return true;
     }
+    // Under the lock: how much of `count` bytes a write to `fd` moves; at the
+    // write chosen by writePartThenFail, only part, and the writes after it fail.
+    size_t cutShort(int fd, size_t count) {
+        if (!matches(fd, partialPart_) || partialIndex_-- != 0)
+            return count;
+        writePart_ = partialPart_;
+        writeError_ = partialError_;
+        writesFailing_ = true;
+        return std::min(count, partialBytes_);
+    }
 
     terbin::SystemInterface* previous_;
     std::mutex mutex_;
@@ -175,4 +199,7 @@ private:
     std::function<int(int)> mkdirHook_;
     std::atomic<bool> writesFailing_{false}, kernelCopyDeclined_{false}, kernelCopyEmpty_{false};
     std::atomic<int> failedWrites_{0};
+    std::string partialPart_;
+    int partialIndex_ = -1, partialError_ = 0;
+    size_t partialBytes_ = 0;
 };
