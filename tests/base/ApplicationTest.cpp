@@ -9,19 +9,14 @@
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBThread.h"
 #include "foundation/TBTime.h"
+#include "support/Eventually.h"
+#include "support/ScriptGate.h"
 #include "support/TempDir.h"
 
 using terbin::TBJob;
 using terbin::TBString;
-using terbin::TBThread;
 
 namespace {
-
-template <class Done>
-bool eventually(Done done, int ms = 30000) {
-    for (int i = 0; i < ms && !done(); ++i) TBThread::sleep(1);
-    return done();
-}
 
 TBString localStamp() {
     terbin::TBLocalTime now;
@@ -45,18 +40,20 @@ protected:
         theBaseApp.busy = false;
     }
 
-    // A set backing up into a date-time subfolder; its run first sleeps
-    // `seconds` in a pre-backup script when given.
-    BackupSet* makeSet(const std::string& name, const char* seconds = nullptr) {
+    // A set backing up into a date-time subfolder; when given a gate, its
+    // run first waits at it in a pre-backup script.
+    BackupSet* makeSet(const std::string& name, const ScriptGate* gate = nullptr) {
         BackupSet* set = sets.emplace_back(std::make_unique<BackupSet>()).get();
         set->backupName = TBString::fromBytes(name);
         set->targetFolder = TBString::fromBytes(dir / name);
         set->sourceFolders.add(TBString::fromBytes(dir / "src"));
         set->backupType = DateTimeSubfolder;
         set->backupAddComputerFolder = 0;
-        set->preBackupEnabled = seconds ? 1 : 0;
-        set->preBackupProgram = L"/bin/sh";
-        set->preBackupArgs = L"-c 'sleep " + TBString::fromBytes(seconds ? seconds : "0") + L"'";
+        if (gate) {
+            set->preBackupEnabled = 1;
+            set->preBackupProgram = L"/bin/sh";
+            set->preBackupArgs = TBString::fromBytes("-c '" + gate->shellCommand() + "'");
+        }
         return set;
     }
     static bool idle() {
@@ -73,14 +70,18 @@ protected:
 };
 
 TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheBatchAndEachPostsOneDoneMessage) {
+    ScriptGate gate(dir / "gate");
     const TBString before = localStamp();
-    theBaseApp.startBackupSet(makeSet("first", "2"));
+    theBaseApp.startBackupSet(makeSet("first", &gate));
     const TBString stamp = theBaseApp.backupDateTime;
     EXPECT_TRUE(stamp == before || stamp == localStamp()) << stamp.narrow();
     EXPECT_EQ(theBaseApp.backupDate, stamp.left(8));
-    ASSERT_TRUE(eventually([&] { return localStamp() != stamp; }, 3000));
+    // The first set's run is held in its script while the clock moves on.
+    EXPECT_TRUE(eventually([&] { return localStamp() != stamp; }));
     for (const char* name : {"second", "third"}) theBaseApp.startBackupSet(makeSet(name));
     EXPECT_EQ(theBaseApp.backupDateTime, stamp);
+    EXPECT_TRUE(gate.waitUntilReached());
+    gate.open();
     ASSERT_TRUE(idle());
     for (const auto& set : sets) {
         EXPECT_EQ(set->status, Complete);
@@ -93,14 +94,17 @@ TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheBatchAndEachPostsOneDoneMessa
 }
 
 TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchAndTheNextBatchStartsAfresh) {
-    BackupSet* running = makeSet("running", "0.5");
+    ScriptGate gate(dir / "gate");
+    BackupSet* running = makeSet("running", &gate);
     theBaseApp.startBackupSet(running);
     theBaseApp.startBackupSet(makeSet("queued"));
-    ASSERT_TRUE(eventually([&] { return running->status == RunningPreScript; }));
+    EXPECT_TRUE(gate.waitUntilReached());
+    EXPECT_EQ(running->status, RunningPreScript);
     const TBString old = theBaseApp.backupDateTime;
     theBaseApp.runAllowed = false;
     theBaseApp.startBackupSet(makeSet("joiner"));
     EXPECT_FALSE(theBaseApp.canClose());
+    gate.open();
     ASSERT_TRUE(idle());
     EXPECT_TRUE(theBaseApp.canClose());
     for (const auto& set : sets) EXPECT_EQ(set->status, Cancelled) << set->backupName.narrow();
@@ -108,7 +112,7 @@ TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchAndTheNextBatchStartsAfresh) 
     EXPECT_FALSE(theBaseApp.canClose());
 
     // Requests left on a set from an earlier run do not carry over.
-    ASSERT_TRUE(eventually([&] { return localStamp() != old; }, 3000));
+    ASSERT_TRUE(eventually([&] { return localStamp() != old; }));
     BackupSet* late = makeSet("late");
     late->stopRequested = true;
     late->pauseRequested = true;
@@ -150,12 +154,14 @@ TEST(ApplicationExit, JobEndingAfterShutdownPostsNothingAndExitDeletesEverySet) 
     std::atomic<bool> started{false};
     // Runs until the pool refuses a further job: still running when the shutdown begins.
     app.threadPool.add(new FunctionJob([&] {
-        for (started = true;; TBThread::sleep(1)) {
+        started = true;
+        eventually([&] {
             auto probe = std::make_unique<FunctionJob>([] {});
             if (app.threadPool.add(probe.get()) != 0)
-                return;
+                return true;
             probe.release();
-        }
+            return false;
+        });
     }));
     ASSERT_TRUE(eventually([&] { return started.load(); }));
     app.shutdown();

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "foundation/TBResult.h"
+#include "support/Eventually.h"
+#include "support/ScriptGate.h"
 #include "support/TempDir.h"
 
 using namespace terbin;
@@ -27,15 +30,6 @@ char stateOf(int pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     return std::getline(stat, line) ? line.at(line.rfind(')') + 2) : '\0';
-}
-
-template <typename Condition>
-bool within(std::chrono::milliseconds limit, Condition condition) {
-    for (const auto end = Clock::now() + limit; !condition(); std::this_thread::sleep_for(10ms)) {
-        if (Clock::now() >= end)
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -124,15 +118,24 @@ TEST_F(TBProcessTest, TimeOutEndsTheWholeGroupKillingWhatIgnoresTermAfterTheGrac
                  {L"sh -c 'trap \"\" TERM; sleep 30'", 3s, 8s},
                  // Only a child left behind ignores SIGTERM.
                  {L"sh -c 'trap \"\" TERM; sleep 30 & trap - TERM; sleep 30'", 3s, 8s}};
+    // Side by side: each case waits out its own grace period.
+    std::vector<std::thread> runs;
     for (const auto& c : cases) {
-        const auto start = Clock::now();
-        EXPECT_EQ(run(c.line, 200), TBProcess::TB_TIMEOUT);
-        EXPECT_GE(Clock::now() - start, c.least);
-        EXPECT_LT(Clock::now() - start, c.most);
-        // An orphaned background process is reaped by init, in its own time.
-        const int group = -process.getProcessId();
-        EXPECT_TRUE(within(10s, [group] { return kill(group, 0) != 0 && errno == ESRCH; }));
+        runs.emplace_back([&c] {
+            const std::string line = TBString(c.line).narrow();
+            TBProcess script;
+            const auto start = Clock::now();
+            ASSERT_EQ(script.create(c.line), TB_OK) << line;
+            EXPECT_EQ(script.waitUntilStopped(200), TBProcess::TB_TIMEOUT) << line;
+            EXPECT_GE(Clock::now() - start, c.least) << line;
+            EXPECT_LT(Clock::now() - start, c.most) << line;
+            // An orphaned background process is reaped by init, in its own time.
+            const int group = -script.getProcessId();
+            EXPECT_TRUE(eventually([group] { return kill(group, 0) != 0 && errno == ESRCH; }))
+                << line;
+        });
     }
+    for (std::thread& worker : runs) worker.join();
 }
 
 TEST_F(TBProcessTest, DetachedOrDroppedProcessRunsOnAndLeavesNoZombie) {
@@ -140,17 +143,31 @@ TEST_F(TBProcessTest, DetachedOrDroppedProcessRunsOnAndLeavesNoZombie) {
     const int pid = process.getProcessId();
     EXPECT_EQ(process.detach(), TB_OK);
     EXPECT_EQ(process.waitUntilStopped(0), TB_INVALID_PARAMETER);
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(stateOf(pid), 'S');
+    EXPECT_TRUE(eventually([pid] { return stateOf(pid) == 'S'; })) << "it runs on, asleep";
     kill(pid, SIGKILL);
-    EXPECT_TRUE(within(5s, [pid] { return stateOf(pid) == '\0'; }));
-    int dropped = -1;
-    const auto start = Clock::now();
-    {
-        TBProcess shortLived;
-        ASSERT_EQ(shortLived.create(L"sleep 0.3"), TB_OK);
-        dropped = shortLived.getProcessId();
-    }
-    EXPECT_LT(Clock::now() - start, 250ms) << "dropping the object does not wait";
-    EXPECT_TRUE(within(5s, [dropped] { return stateOf(dropped) == '\0'; }));
+    EXPECT_TRUE(eventually([pid] { return stateOf(pid) == '\0'; }));
+
+    // Dropped while its program waits at the gate: the drop does not wait for it.
+    ScriptGate gate(dir / "gate");
+    std::atomic<int> dropped{-1};
+    std::atomic<bool> droppedObject{false};
+    std::thread owner([&] {
+        {
+            TBProcess held;
+            if (held.create(TBString::fromBytes("sh -c '" + gate.shellCommand() + "'")) == TB_OK) {
+                dropped = held.getProcessId();
+                gate.waitUntilReached();
+            }
+        }
+        droppedObject = true;
+    });
+    const bool returned = eventually([&] { return droppedObject.load(); });
+    const char stateAfterDrop = stateOf(dropped);
+    gate.open();
+    owner.join();
+    ASSERT_GT(dropped, 0);
+    EXPECT_TRUE(returned) << "dropping the object does not wait";
+    EXPECT_TRUE(stateAfterDrop != '\0' && stateAfterDrop != 'Z')
+        << "the program still runs, waiting at the gate; state " << stateAfterDrop;
+    EXPECT_TRUE(eventually([&] { return stateOf(dropped) == '\0'; })) << "reaped, no zombie";
 }

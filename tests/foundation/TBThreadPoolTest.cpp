@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/TBThread.h"
+#include "support/Eventually.h"
 
 using namespace terbin;
 
@@ -28,13 +29,6 @@ size_t countEvents(const std::string& prefix) {
     std::lock_guard<std::mutex> guard(eventsMutex);
     return static_cast<size_t>(std::count_if(events.begin(), events.end(),
                                              [&](const auto& e) { return e.starts_with(prefix); }));
-}
-
-// Waits up to ten seconds for `done` to hold.
-template <typename Condition>
-bool eventually(Condition done) {
-    for (int i = 0; i < 10000 && !done(); ++i) TBThread::sleep(1);
-    return done();
 }
 
 // Records its run and its end; given a latch, it waits for it while running.
@@ -78,7 +72,8 @@ TEST_F(ThreadPoolTest, RunsJobsInQueueOrderAndNotifiesBeforeDestroying) {
         expected.insert(expected.end(), {"run " + n, "pool " + n + " code 3",
                                          "job " + n + " code 3", "destroy " + n});
     }
-    ASSERT_TRUE(eventually([&] { return pool.getTotalJobCount() == 0; }));
+    ASSERT_TRUE(eventually([] { return countEvents("destroy ") == 5; }));
+    EXPECT_EQ(pool.getTotalJobCount(), 0);
     std::lock_guard<std::mutex> guard(eventsMutex);
     EXPECT_EQ(events, expected);
 }

@@ -1,17 +1,19 @@
 // Runs the built ulvaren program on trees and registries in a temporary
 // folder, as a user would.
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/Eventually.h"
+#include "support/ScriptGate.h"
 #include "support/TempDir.h"
 
 using ::testing::HasSubstr;
@@ -32,13 +34,16 @@ protected:
         writeFile(dir / "src/skip.tmp", "scratch");
         writeDefinition("docs.xml", "Docs", dir / "src");
     }
+    // `more` is further elements of the set, as XML.
     void writeDefinition(const std::string& file, const std::string& name,
-                         const std::string& source) {
-        writeFile(dir / file, "<backupset><Name>" + name +
-                                  "</Name><Type>0</Type><FullPath>0</FullPath>"
-                                  "<AddComputerFolder>0</AddComputerFolder>"
-                                  "<SourceFolders><F>" + source + "</F></SourceFolders>"
-                                  "<ExcludeFiles><F>*.tmp</F></ExcludeFiles></backupset>");
+                         const std::string& source, const std::string& more = "") {
+        const std::string fixed =
+            "<Type>0</Type><FullPath>0</FullPath>"
+            "<AddComputerFolder>0</AddComputerFolder>"
+            "<ExcludeFiles><F>*.tmp</F></ExcludeFiles>";
+        writeFile(dir / file, "<backupset><Name>" + name + "</Name>" + fixed +
+                                  "<SourceFolders><F>" + source + "</F></SourceFolders>" + more +
+                                  "</backupset>");
     }
     // Runs ulvaren with the test's registry; output and exit status.
     Result ulvaren(const std::string& arguments) {
@@ -105,32 +110,60 @@ TEST_F(HostTest, ForeignRegistryFileIsRefusedAndLeftAlone) {
 }
 
 TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
-    for (int i = 0; i < 1000; ++i) writePatternFile(dir / ("big/f" + std::to_string(i)), 1 << 20);
-    writeDefinition("big.xml", "Big", dir / "big");
-    ASSERT_EQ(ulvaren("import '" + dir / "big.xml" + "' --target '" + dir / "out" + "'").status, 0);
+    // The pre-backup script holds the run until the interrupt has been seen.
+    ScriptGate gate(dir / "gate");
+    writeDefinition("held.xml", "Held", dir / "src",
+                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program><Args>-c '" +
+                        gate.shellCommand() + "'</Args></PreBackup>");
+    ASSERT_EQ(ulvaren("import '" + dir / "held.xml" + "' --target '" + dir / "out" + "'").status,
+              0);
 
-    const std::string command = std::string(ULVAREN_BINARY) + " run Big --registry '" +
-                                dir / "reg.db" + "' > '" + dir / "run.out" + "' 2>&1";
-    pid_t child = fork();
+    // At a terminal, where the run says at once that it is stopping.
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
     if (child == 0) {
-        execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), static_cast<char*>(nullptr));
+        const std::string registry = dir / "reg.db";
+        execl(ULVAREN_BINARY, "ulvaren", "run", "Held", "--registry", registry.c_str(),
+              static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Interrupt once copying is under way.
-    for (int i = 0; i < 500 && readFile(dir / "out/backup-Big.log").find("copy folder") ==
-                                   std::string::npos;
-         ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(child, SIGINT);
+    fcntl(terminal, F_SETFL, O_NONBLOCK);
+    std::string shown;
+    const auto readTerminal = [&] {
+        char buffer[4096];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    };
+    const bool held = gate.waitUntilReached();
+    if (held)
+        kill(child, SIGINT);
+    const bool seen = held && eventually([&] {
+                          readTerminal();
+                          return shown.find("stopping") != std::string::npos;
+                      });
+    gate.open();
     int status = 0;
-    waitpid(child, &status, 0);
+    const bool ended = eventually([&] {
+        readTerminal();
+        return waitpid(child, &status, WNOHANG) == child;
+    });
+    if (!ended) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    readTerminal();
+    close(terminal);
+
+    ASSERT_TRUE(held) << shown;
+    EXPECT_TRUE(seen) << shown;
+    ASSERT_TRUE(ended) << shown;
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130) << readFile(dir / "run.out");
-    EXPECT_THAT(readFile(dir / "run.out"), HasSubstr("Big: Cancelled"));
-    const std::string log = readFile(dir / "out/backup-Big.log");
-    EXPECT_THAT(log, HasSubstr("backup set Big ended - Cancelled"));
-    EXPECT_THAT(log, HasSubstr("file(s) failed"));
+    EXPECT_EQ(WEXITSTATUS(status), 130) << shown;
+    EXPECT_THAT(shown, HasSubstr("Held: Cancelled"));
+    EXPECT_NE(access((dir / "out/a.txt").c_str(), F_OK), 0) << "nothing is copied after it";
+    const std::string log = readFile(dir / "out/backup-Held.log");
+    EXPECT_THAT(log, HasSubstr("backup set Held ended - Cancelled"));
+    EXPECT_THAT(log, HasSubstr("0 file(s) 0 bytes copied"));
 
     Result listed = ulvaren("list");
     EXPECT_THAT(listed.out, HasSubstr("status: Cancelled"));
