@@ -1,9 +1,7 @@
 // The ulvaren program's choices a user makes outside the sets themselves:
 // where sets without a target go, which sets "run --all" leaves out, and how
 // "list" shows a set that has not run yet.
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -11,17 +9,13 @@
 #include <gtest/gtest.h>
 
 #include "support/TempDir.h"
+#include "support/UlvarenProgram.h"
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
-
-struct Result {
-    int status = -1;
-    std::string out;
-};
 
 class HostOptionsTest : public ::testing::Test {
 protected:
@@ -41,16 +35,8 @@ protected:
     // Runs `environment ulvaren arguments` with the test's registry, its
     // folder as home and no default target from the caller's environment.
     Result ulvaren(const std::string& arguments, const std::string& environment = "") {
-        const std::string command = "env -u ULVAREN_DEFAULT_TARGET HOME=" + quoted("home") + " " +
-                                    environment + " " + ULVAREN_BINARY + " " + arguments +
-                                    " --registry '" + dir / "reg.db" + "' 2>&1";
-        Result result;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, n);
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+        return runUlvaren(arguments, dir / "reg.db",
+                          "-u ULVAREN_DEFAULT_TARGET HOME=" + quoted("home") + " " + environment);
     }
     std::string quoted(const std::string& relative) { return "'" + dir / relative + "'"; }
 

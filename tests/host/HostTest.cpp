@@ -15,16 +15,12 @@
 #include "support/Eventually.h"
 #include "support/ScriptGate.h"
 #include "support/TempDir.h"
+#include "support/UlvarenProgram.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
-
-struct Result {
-    int status = -1;
-    std::string out;
-};
 
 class HostTest : public ::testing::Test {
 protected:
@@ -47,15 +43,7 @@ protected:
     }
     // Runs ulvaren with the test's registry; output and exit status.
     Result ulvaren(const std::string& arguments) {
-        const std::string command = std::string(ULVAREN_BINARY) + " " + arguments +
-                                    " --registry '" + dir / "reg.db" + "' 2>&1";
-        Result result;
-        FILE* pipe = popen(command.c_str(), "r");
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) result.out.append(buffer, n);
-        const int status = pclose(pipe);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return result;
+        return runUlvaren(arguments, dir / "reg.db");
     }
 
     TempDir dir;
