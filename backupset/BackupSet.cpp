@@ -70,9 +70,13 @@ TBString BackupSet::statusString(int32_t value) {
     }
 }
 
-TBString BackupSet::backupTypeName() const { return backupTypeName(backupType); }
+TBString BackupSet::backupTypeName() const {
+    return backupTypeName(backupType);
+}
 
-TBString BackupSet::getStatusString() const { return statusString(status); }
+TBString BackupSet::getStatusString() const {
+    return statusString(status);
+}
 
 void BackupSet::initstats() {
     foldersScanned = 0;
@@ -126,4 +130,6 @@ void BackupSet::addFailedFolder(const TBString& path) {
     failedFolders.add(path);
 }
 
-void BackupSet::setTargetFolder(const TBString& path) { targetFolder = BackupSetConfiguration::installed().fix(path); }
+void BackupSet::setTargetFolder(const TBString& path) {
+    targetFolder = BackupSetConfiguration::installed().fix(path);
+}

@@ -35,7 +35,9 @@ public:
     // separator. Reads no state of the configuration; any thread.
     terbin::TBString fix(const terbin::TBString& path) const override;
     // The application's registry root, as util::TBAppConfig derives it.
-    terbin::TBString getRegistryRoot() const override { return util::TBAppConfig::getRegistryRoot(); }
+    terbin::TBString getRegistryRoot() const override {
+        return util::TBAppConfig::getRegistryRoot();
+    }
 };
 
 extern ULVConfig theAppConfig;

@@ -7,7 +7,9 @@ using terbin::TBJob;
 using terbin::TBLocalTime;
 using terbin::TBThreadPool;
 
-ULVbase::ULVbase() : CWinApp(nullptr) { RunContext::install(this); }
+ULVbase::ULVbase() : CWinApp(nullptr) {
+    RunContext::install(this);
+}
 
 ULVbase::~ULVbase() {
     if (RunContext::isInstalled(this))

@@ -54,7 +54,8 @@ const fs::path& bigFile() {
     static const fs::path path = [] {
         fs::create_directories(benchRoot());
         const fs::path p = benchRoot() / "big.bin";
-        if (!fs::exists(p) || fs::file_size(p) != (1ull << 30)) writeData(p, 1ull << 30);
+        if (!fs::exists(p) || fs::file_size(p) != (1ull << 30))
+            writeData(p, 1ull << 30);
         warm(p);
         return p;
     }();
@@ -76,11 +77,14 @@ const fs::path& smallFiles() {
 
 // Writes back what earlier iterations left dirty, so that no iteration pays
 // for the one before it.
-void settle() { sync(); }
+void settle() {
+    sync();
+}
 
 void runCp(const fs::path& from, const fs::path& to) {
     const std::string command = "cp -a '" + from.string() + "' '" + to.string() + "'";
-    if (std::system(command.c_str()) != 0) std::abort();
+    if (std::system(command.c_str()) != 0)
+        std::abort();
 }
 
 void BM_CopyFile_1GiB(benchmark::State& state) {

@@ -23,9 +23,12 @@ bool BackupJob::runnable() const {
 }
 
 bool BackupJob::waitAndCheck() const {
-    if (!runnable()) return false;
+    if (!runnable())
+        return false;
     while (runnable() && backupSet->pauseRequested.load()) TBThread::sleep(100);
     return runnable();
 }
 
-void BackupJob::error(const TBString& message) { log.error("%s", message.narrow().c_str()); }
+void BackupJob::error(const TBString& message) {
+    log.error("%s", message.narrow().c_str());
+}

@@ -9,10 +9,10 @@
 
 #include "backupset/BackupSet.h"
 #include "engine/RunContext.h"
+#include "foundation/TBFileInfo.h"
 #include "foundation/TBList.h"
 #include "foundation/TBLog.h"
 #include "foundation/TBThreadPool.h"
-#include "foundation/TBFileInfo.h"
 
 class TargetLister;
 
@@ -77,7 +77,9 @@ public:
     // its target (or the application's default target), then the computer
     // folder and the set's name where the set asks for them.
     static terbin::TBString topLevelTarget(const BackupSet& set, const RunContext& runContext);
-    terbin::TBString topLevelTarget(const BackupSet& set) const { return topLevelTarget(set, context); }
+    terbin::TBString topLevelTarget(const BackupSet& set) const {
+        return topLevelTarget(set, context);
+    }
 
     // Starts `program` (quoted) with `args`; with `wait` non-zero waits up to
     // `timeoutMs` (all bits set: no limit). 0 on success; else the start

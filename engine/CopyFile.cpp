@@ -13,9 +13,13 @@ using terbin::TBFileInfo;
 using terbin::TBString;
 using terbin::TBThread;
 
-int32_t BackupJob::filemode(const TBFileInfo& info) { return info.isReadOnly() ? 0555 : 0777; }
+int32_t BackupJob::filemode(const TBFileInfo& info) {
+    return info.isReadOnly() ? 0555 : 0777;
+}
 
-int32_t BackupJob::filemode(const TBString& path) { return filemode(TBFileInfo(path)); }
+int32_t BackupJob::filemode(const TBString& path) {
+    return filemode(TBFileInfo(path));
+}
 
 namespace {
 
@@ -64,7 +68,8 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
     // Set while a write waits for disk space; false when the job was stopped.
     auto waitForSpace = [this] {
         backupSet->waitingForDiskSpace = true;
-        if (!runnable()) return false;
+        if (!runnable())
+            return false;
         TBThread::sleep(500);
         return true;
     };
@@ -74,9 +79,11 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
         backupSet->setCopyProgress(total);
     };
     for (;;) {
-        if (!runnable()) break;
+        if (!runnable())
+            break;
         while (runnable() && backupSet->pauseRequested.load()) TBThread::sleep(100);
-        if (!runnable()) break;
+        if (!runnable())
+            break;
 
         int64_t n = 0;
         if (kernelCopy) {
@@ -88,11 +95,15 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
                     break;
                 }
             }
-            if (stopped) break;
-            if (error == 0 && n > 0) chunkWritten(n);
-            if (error == 0 && n == copyBufferSize) continue;
+            if (stopped)
+                break;
+            if (error == 0 && n > 0)
+                chunkWritten(n);
+            if (error == 0 && n == copyBufferSize)
+                continue;
             kernelCopy = false;
-            if (error == 0 && n > 0) continue;
+            if (error == 0 && n > 0)
+                continue;
         }
 
         if (in.read(copyBuffer.get(), copyBufferSize, n) != 0) {
@@ -108,7 +119,8 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
                 if (out.write(copyBuffer.get(), n, written) != 0) {
                     const uint32_t error = out.getLastError();
                     if (isDiskFull(error)) {
-                        if (waitForSpace()) continue;
+                        if (waitForSpace())
+                            continue;
                         stopped = true;
                         break;
                     }
@@ -126,7 +138,8 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
                 chunkWritten(written);
                 break;
             }
-            if (stopped || failed) break;
+            if (stopped || failed)
+                break;
         }
         if (n != copyBufferSize) {
             completed = true;
@@ -141,11 +154,13 @@ uint32_t BackupJob::copyFile(const TBString& source, const TBString& target) {
         // handle is open for writing, so no write permission is needed first.
         out.setTimes(sourceInfo.getLastAccessTime(), sourceInfo.getLastModificationTime());
         mode_t mode = sourceInfo.getMode();
-        if ((filemode(sourceInfo) & 0200) == 0) mode &= ~static_cast<mode_t>(0222);
+        if ((filemode(sourceInfo) & 0200) == 0)
+            mode &= ~static_cast<mode_t>(0222);
         out.setOwnerAndMode(mode, sourceInfo.getOwner(), sourceInfo.getGroup());
     }
     out.close();
-    if (!runnable()) RunLog::copyCancelled(log, target);
+    if (!runnable())
+        RunLog::copyCancelled(log, target);
 
     if (completed) {
         backupSet->filesCopied += 1;

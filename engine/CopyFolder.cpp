@@ -35,7 +35,8 @@ struct FoldedHash {
 
 struct FoldedEqual {
     bool operator()(std::wstring_view a, std::wstring_view b) const noexcept {
-        if (a.size() != b.size()) return false;
+        if (a.size() != b.size())
+            return false;
         for (size_t i = 0; i < a.size(); ++i) {
             if (a[i] != b[i] && TBString::foldChar(a[i]) != TBString::foldChar(b[i])) {
                 return false;
@@ -57,7 +58,8 @@ public:
         first_.reserve(entries_.size());
         // Chains keep listing order: walk backwards and push to the front.
         for (size_t i = entries_.size(); i-- > 0;) {
-            auto [it, added] = first_.try_emplace(entries_[i]->getName().view(), static_cast<int>(i));
+            auto [it, added] =
+                first_.try_emplace(entries_[i]->getName().view(), static_cast<int>(i));
             if (!added) {
                 next_[i] = it->second;
                 it->second = static_cast<int>(i);
@@ -69,9 +71,11 @@ public:
     // there is one (a case-sensitive file system may hold several), else the
     // first in listing order. Null when there is none left.
     const TBFileInfo* take(const TBString& name) {
-        if (first_.empty()) return nullptr;
+        if (first_.empty())
+            return nullptr;
         auto hit = first_.find(name.view());
-        if (hit == first_.end()) return nullptr;
+        if (hit == first_.end())
+            return nullptr;
         int chosen = hit->second;
         int before = -1;
         for (int i = hit->second, previous = -1; i >= 0; previous = i, i = next_[i]) {
@@ -113,9 +117,11 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
     }
     TBFileInfo info;
     while (listing.read(info) == 0) {
-        if (!waitAndCheck()) break;
+        if (!waitAndCheck())
+            break;
         const TBString& name = info.getName();
-        if (terbin::tb_file_isDotEntry(name)) continue;
+        if (terbin::tb_file_isDotEntry(name))
+            continue;
         if (info.isFile()) {
             if (filter && backupSet->isFileExcluded(name)) {
                 backupSet->filesSkipped += 1;
@@ -154,7 +160,8 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
     // The target is listed on the lister's thread while the source is
     // listed here; its outcome is reported only afterwards, so the log reads
     // as if the two were listed one after the other.
-    if (!targetLister_) targetLister_ = std::make_unique<TargetLister>(*this);
+    if (!targetLister_)
+        targetLister_ = std::make_unique<TargetLister>(*this);
     targetLister_->prefetch(target);
     TBList<TBFileInfo> sourceFolders, sourceFiles, targetFolders, targetFiles;
     scanFolder(source, sourceFolders, sourceFiles, true);
@@ -176,7 +183,8 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
             const uint32_t created = TBFolder::create(target, true);
             if (created == terbin::TB_DISK_FULL) {
                 backupSet->waitingForDiskSpace = true;
-                if (!runnable()) return created;
+                if (!runnable())
+                    return created;
                 TBThread::sleep(500);
                 continue;
             }
@@ -195,15 +203,16 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
     // the report since, it still stands and is not stored again.
     bool scanningShown = true;
     for (const TBFileInfo& file : sourceFiles) {
-        if (!waitAndCheck()) break;
+        if (!waitAndCheck())
+            break;
         if (!scanningShown) {
             backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
             scanningShown = true;
         }
         const TBString& name = file.getName();
         if (const TBFileInfo* old = index.take(name)) {
-            const int64_t age = file.getLastModificationTime().getTime() -
-                                old->getLastModificationTime().getTime();
+            const int64_t age =
+                file.getLastModificationTime().getTime() - old->getLastModificationTime().getTime();
             if (old->getSize() == file.getSize() && age > -3 && age < 3) {
                 backupSet->filesUnchanged += 1;
                 continue;
@@ -217,7 +226,8 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
     }
 
     for (const TBFileInfo& folder : sourceFolders) {
-        if (!waitAndCheck()) break;
+        if (!waitAndCheck())
+            break;
         const TBString& name = folder.getName();
         if (!enterFolder(folder)) {
             // Following links, this folder is already being copied further up
@@ -235,7 +245,8 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
 
 bool BackupJob::isOwnTarget(const TBFileInfo& folder) const {
     for (const FolderId& own : ownTargets_) {
-        if (folder.getDevice() == own.device && folder.getInode() == own.inode) return true;
+        if (folder.getDevice() == own.device && folder.getInode() == own.inode)
+            return true;
     }
     return false;
 }
@@ -243,10 +254,13 @@ bool BackupJob::isOwnTarget(const TBFileInfo& folder) const {
 bool BackupJob::enterFolder(const TBFileInfo& folder) {
     const FolderId id{folder.getDevice(), folder.getInode()};
     for (const FolderId& open : folderPath_) {
-        if (open.device == id.device && open.inode == id.inode) return false;
+        if (open.device == id.device && open.inode == id.inode)
+            return false;
     }
     folderPath_.push_back(id);
     return true;
 }
 
-void BackupJob::leaveFolder() { folderPath_.pop_back(); }
+void BackupJob::leaveFolder() {
+    folderPath_.pop_back();
+}

@@ -10,7 +10,9 @@ std::atomic<RunContext*> current{nullptr};
 
 RunContext::~RunContext() = default;
 
-void RunContext::install(RunContext* context) { current.store(context); }
+void RunContext::install(RunContext* context) {
+    current.store(context);
+}
 
 RunContext& RunContext::installed() {
     RunContext* context = current.load();
@@ -19,4 +21,6 @@ RunContext& RunContext::installed() {
     return *context;
 }
 
-bool RunContext::isInstalled(const RunContext* context) { return current.load() == context; }
+bool RunContext::isInstalled(const RunContext* context) {
+    return current.load() == context;
+}

@@ -7,16 +7,19 @@ using terbin::TBString;
 uint32_t BackupJob::executeScript(const TBString& program, const TBString& args, int32_t wait,
                                   uint64_t timeoutMs, int32_t ignoreStatus) {
     TBString commandLine = program.quote(L'"', true, 0);
-    if (!args.isEmpty()) commandLine += L" " + args;
+    if (!args.isEmpty())
+        commandLine += L" " + args;
 
     TBProcess process;
     uint32_t result = process.create(commandLine);
-    if (result != 0) return result;
+    if (result != 0)
+        return result;
     if (wait == 0) {
         process.detach();
         return 0;
     }
     result = process.waitUntilStopped(timeoutMs);
-    if (result != 0) return result;
+    if (result != 0)
+        return result;
     return ignoreStatus != 0 ? 0 : static_cast<uint32_t>(process.getExitCode());
 }

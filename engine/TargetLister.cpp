@@ -31,24 +31,29 @@ void TargetLister::prefetch(const TBString& folder) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (isRequested(folder)) return;
+        if (isRequested(folder))
+            return;
         requests_.push_back(folder);
         wake = listerWaiting_;
     }
-    if (wake) listerWake_.notify_one();
+    if (wake)
+        listerWake_.notify_one();
 }
 
 TargetLister::Outcome TargetLister::take(const TBString& folder, TBList<TBFileInfo>& folders,
                                          TBList<TBFileInfo>& files) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!isRequested(folder)) requests_.push_back(folder);
+    if (!isRequested(folder))
+        requests_.push_back(folder);
     // Served next whatever else is waiting, and even when the lister holds
     // as many unclaimed listings as it may.
     auto queued = std::find(requests_.begin(), requests_.end(), folder);
-    if (queued != requests_.end()) std::rotate(queued, queued + 1, requests_.end());
+    if (queued != requests_.end())
+        std::rotate(queued, queued + 1, requests_.end());
     wanted_ = folder;
     if (ready_.count(folder) == 0) {
-        if (listerWaiting_) listerWake_.notify_one();
+        if (listerWaiting_)
+            listerWake_.notify_one();
         copyWaiting_ = true;
         copyWake_.wait(lock, [&] { return ready_.count(folder) != 0; });
         copyWaiting_ = false;
@@ -59,7 +64,8 @@ TargetLister::Outcome TargetLister::take(const TBString& folder, TBList<TBFileIn
     folders = std::move(ready->second.folders);
     files = std::move(ready->second.files);
     ready_.erase(ready);
-    if (listerWaiting_ && !requests_.empty()) listerWake_.notify_one();
+    if (listerWaiting_ && !requests_.empty())
+        listerWake_.notify_one();
     return outcome;
 }
 
@@ -77,12 +83,15 @@ void TargetLister::work() {
     for (;;) {
         listerWaiting_ = true;
         listerWake_.wait(lock, [this] {
-            if (quit_) return true;
-            if (requests_.empty()) return false;
+            if (quit_)
+                return true;
+            if (requests_.empty())
+                return false;
             return ready_.size() < MaxReady || requests_.back() == wanted_;
         });
         listerWaiting_ = false;
-        if (quit_) return;
+        if (quit_)
+            return;
         busyWith_ = requests_.back();
         requests_.pop_back();
         const TBString folder = busyWith_;
@@ -91,7 +100,8 @@ void TargetLister::work() {
         lock.lock();
         ready_[folder] = std::move(listing);
         busyWith_ = TBString();
-        if (copyWaiting_) copyWake_.notify_one();
+        if (copyWaiting_)
+            copyWake_.notify_one();
     }
 }
 
@@ -105,9 +115,11 @@ TargetLister::Listing TargetLister::list(const TBString& folder) const {
     result.outcome = Outcome::Listed;
     TBFileInfo info;
     while (listing.read(info) == 0) {
-        if (!job_.waitAndCheck()) break;
+        if (!job_.waitAndCheck())
+            break;
         const TBString& name = info.getName();
-        if (terbin::tb_file_isDotEntry(name)) continue;
+        if (terbin::tb_file_isDotEntry(name))
+            continue;
         if (info.isFile()) {
             result.files.add(std::move(info));
         } else if (info.isDirectory()) {

@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     int written = 0;
     for (const auto& f : files) {
         const TBString path = TBFilename::concatPaths(root, f.name);
-        if (terbin::TBFileInfo::isFile(path)) continue;
+        if (terbin::TBFileInfo::isFile(path))
+            continue;
         TBFile out;
         if (TBFolder::create(TBFilename::dirname(path), true) != 0 ||
             out.open(path, TBFile::WriteMode) != 0) {

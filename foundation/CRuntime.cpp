@@ -10,12 +10,13 @@
 int _chmod(const terbin::TBString& path, int mode) {
     terbin::SystemInterface& sys = terbin::tb_system();
     const std::string bytes = path.narrow();
-    struct statx sx{};
+    struct statx sx {};
     if (sys.statx(AT_FDCWD, bytes.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MODE | STATX_TYPE, &sx) !=
         0) {
         return -1;
     }
-    if (S_ISLNK(sx.stx_mode)) return 0;
+    if (S_ISLNK(sx.stx_mode))
+        return 0;
     mode_t bits = sx.stx_mode & 07777;
     if (mode & 0200) {
         bits |= S_IWUSR;

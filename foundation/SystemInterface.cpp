@@ -48,12 +48,9 @@ public:
     }
     int fchmod(int fd, mode_t mode) override { return ::fchmod(fd, mode); }
     int fchown(int fd, uid_t owner, gid_t group) override { return ::fchown(fd, owner, group); }
-    int futimens(int fd, const struct timespec times[2]) override {
-        return ::futimens(fd, times);
-    }
+    int futimens(int fd, const struct timespec times[2]) override { return ::futimens(fd, times); }
     int chmod(const char* path, mode_t mode) override { return ::chmod(path, mode); }
-    int utimensat(int dirfd, const char* path, const struct timespec times[2],
-                  int flags) override {
+    int utimensat(int dirfd, const char* path, const struct timespec times[2], int flags) override {
         return ::utimensat(dirfd, path, times, flags);
     }
     int mkdir(const char* path, mode_t mode) override { return ::mkdir(path, mode); }
@@ -61,7 +58,9 @@ public:
     int unlink(const char* path) override { return ::unlink(path); }
     int rename(const char* from, const char* to) override { return ::rename(from, to); }
     DIR* opendir(const char* path) override { return ::opendir(path); }
-    struct dirent* readdir(DIR* dir) override { return ::readdir(dir); }
+    struct dirent* readdir(DIR* dir) override {
+        return ::readdir(dir);
+    }
     int closedir(DIR* dir) override { return ::closedir(dir); }
 };
 
@@ -79,7 +78,9 @@ SystemInterface& tb_system() {
     return s ? *s : posix();
 }
 
-SystemInterface& tb_realSystem() { return posix(); }
+SystemInterface& tb_realSystem() {
+    return posix();
+}
 
 SystemInterface* tb_setSystem(SystemInterface* replacement) {
     SystemInterface* previous = current.exchange(replacement, std::memory_order_acq_rel);

@@ -87,7 +87,9 @@ public:
     int unlink(const char* p) override { return target_.unlink(p); }
     int rename(const char* a, const char* b) override { return target_.rename(a, b); }
     DIR* opendir(const char* p) override { return target_.opendir(p); }
-    struct dirent* readdir(DIR* d) override { return target_.readdir(d); }
+    struct dirent* readdir(DIR* d) override {
+        return target_.readdir(d);
+    }
     int closedir(DIR* d) override { return target_.closedir(d); }
 
 protected:

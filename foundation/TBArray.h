@@ -35,7 +35,8 @@ public:
     const T& operator[](int index) const { return get(index); }
 
     void insertAt(int index, const T& item) {
-        if (index < 0 || index > size()) outOfBounds(index);
+        if (index < 0 || index > size())
+            outOfBounds(index);
         items_.insert(items_.begin() + index, item);
     }
     void removeAt(int index) {
@@ -57,7 +58,8 @@ public:
 
 private:
     void check(int index) const {
-        if (index < 0 || index >= size()) outOfBounds(index);
+        if (index < 0 || index >= size())
+            outOfBounds(index);
     }
     [[noreturn]] void outOfBounds(int index) const {
         TB_THROW(TBIndexOutOfBoundsException,

@@ -13,7 +13,8 @@ TBException::TBException(const char* kind, const std::string& message, const cha
 const char* tb_source_path(const char* file) {
     // Build paths are absolute; keep the part from the subsystem folder on.
     for (const char* root : {"/foundation/", "/backupset/", "/engine/", "/base/"}) {
-        if (const char* hit = std::strstr(file, root)) return hit + 1;
+        if (const char* hit = std::strstr(file, root))
+            return hit + 1;
     }
     return file;
 }

@@ -18,11 +18,11 @@ private:
     int line_;
 };
 
-#define TB_DECLARE_EXCEPTION(Name)                                        \
-    class Name : public TBException {                                     \
-    public:                                                               \
-        Name(const std::string& message, const char* file, int line)      \
-            : TBException(#Name, message, file, line) {}                  \
+#define TB_DECLARE_EXCEPTION(Name)                                   \
+    class Name : public TBException {                                \
+    public:                                                          \
+        Name(const std::string& message, const char* file, int line) \
+            : TBException(#Name, message, file, line) {}             \
     };
 
 TB_DECLARE_EXCEPTION(TBIndexOutOfBoundsException)

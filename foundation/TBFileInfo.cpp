@@ -36,11 +36,11 @@ bool TBFileInfo::fill(int dirfd, const char* path) {
     kind_ = Kind::Other;
     symlink_ = false;
     exists_ = false;
-    struct statx sx{};
+    struct statx sx {};
     SystemInterface& sys = tb_system();
     const int emptyPath = path[0] == '\0' ? AT_EMPTY_PATH : 0;
-    if (sys.statx(dirfd, path, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | emptyPath, QueryMask,
-                  &sx) != 0) {
+    if (sys.statx(dirfd, path, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | emptyPath, QueryMask, &sx) !=
+        0) {
         tb_status_setLastError(tb_result_fromErrno(errno));
         return false;
     }
@@ -48,8 +48,9 @@ bool TBFileInfo::fill(int dirfd, const char* path) {
     if (S_ISLNK(sx.stx_mode)) {
         symlink_ = true;
         // A link counts as what it points to; a dangling one is neither.
-        struct statx target{};
-        if (sys.statx(dirfd, path, AT_NO_AUTOMOUNT, QueryMask, &target) != 0) return true;
+        struct statx target {};
+        if (sys.statx(dirfd, path, AT_NO_AUTOMOUNT, QueryMask, &target) != 0)
+            return true;
         sx = target;
     }
     if (S_ISREG(sx.stx_mode)) {
@@ -70,23 +71,24 @@ bool TBFileInfo::fill(int dirfd, const char* path) {
 }
 
 bool TBFileInfo::isFile(const TBString& path) {
-    struct statx sx{};
-    return tb_system().statx(AT_FDCWD, path.narrow().c_str(), AT_NO_AUTOMOUNT, STATX_TYPE,
-                             &sx) == 0 &&
+    struct statx sx {};
+    return tb_system().statx(AT_FDCWD, path.narrow().c_str(), AT_NO_AUTOMOUNT, STATX_TYPE, &sx) ==
+               0 &&
            S_ISREG(sx.stx_mode);
 }
 
 bool TBFileInfo::isFolder(const TBString& path) {
-    struct statx sx{};
-    return tb_system().statx(AT_FDCWD, path.narrow().c_str(), AT_NO_AUTOMOUNT, STATX_TYPE,
-                             &sx) == 0 &&
+    struct statx sx {};
+    return tb_system().statx(AT_FDCWD, path.narrow().c_str(), AT_NO_AUTOMOUNT, STATX_TYPE, &sx) ==
+               0 &&
            S_ISDIR(sx.stx_mode);
 }
 
 uint32_t TBFileInfo::getFileTimes(const TBString& path, TBTime& created, TBTime& accessed,
                                   TBTime& modified) {
     TBFileInfo info(path);
-    if (!info.exists_) return tb_status_getLastError();
+    if (!info.exists_)
+        return tb_status_getLastError();
     created = info.created_;
     accessed = info.accessed_;
     modified = info.modified_;

@@ -9,11 +9,14 @@ namespace terbin {
 
 namespace {
 
-bool isSeparator(wchar_t c, bool backslashToo) { return c == L'/' || (backslashToo && c == L'\\'); }
+bool isSeparator(wchar_t c, bool backslashToo) {
+    return c == L'/' || (backslashToo && c == L'\\');
+}
 
 int lastSeparator(const std::wstring& s, size_t end, bool backslashToo) {
     for (size_t i = end; i-- > 0;) {
-        if (isSeparator(s[i], backslashToo)) return static_cast<int>(i);
+        if (isSeparator(s[i], backslashToo))
+            return static_cast<int>(i);
     }
     return -1;
 }
@@ -23,10 +26,12 @@ TBString dirnameOf(const TBString& path, bool backslashToo) {
     size_t end = s.size();
     while (end > 1 && isSeparator(s[end - 1], backslashToo)) --end;  // trailing separators
     const int pos = lastSeparator(s, end, backslashToo);
-    if (pos < 0) return TBString(L".");
+    if (pos < 0)
+        return TBString(L".");
     size_t cut = static_cast<size_t>(pos);
     while (cut > 0 && isSeparator(s[cut - 1], backslashToo)) --cut;
-    if (cut == 0) return TBString(s.substr(0, 1));
+    if (cut == 0)
+        return TBString(s.substr(0, 1));
     return TBString(s.substr(0, cut));
 }
 
@@ -41,21 +46,28 @@ TBString basenameOf(const TBString& path, bool backslashToo) {
 }  // namespace
 
 TBString TBFilename::concatPaths(const TBString& folder, const TBString& name, int /*pathType*/) {
-    if (folder.isEmpty()) return name;
-    if (name.isEmpty()) return folder;
+    if (folder.isEmpty())
+        return name;
+    if (name.isEmpty())
+        return folder;
     std::wstring out;
     out.reserve(static_cast<size_t>(folder.length() + name.length() + 1));
     out = folder.str();
-    if (out.back() != L'/') out += L'/';
+    if (out.back() != L'/')
+        out += L'/';
     size_t start = 0;
     while (start < name.str().size() && name.str()[start] == L'/') ++start;
     out.append(name.str(), start, std::wstring::npos);
     return TBString(std::move(out));
 }
 
-TBString TBFilename::dirname(const TBString& path) { return dirnameOf(path, false); }
+TBString TBFilename::dirname(const TBString& path) {
+    return dirnameOf(path, false);
+}
 
-TBString TBFilename::basename(const TBString& path) { return basenameOf(path, false); }
+TBString TBFilename::basename(const TBString& path) {
+    return basenameOf(path, false);
+}
 
 void TBFilename::split(const TBString& path, TBString& folder, TBString& name) {
     folder = dirname(path);
@@ -63,7 +75,8 @@ void TBFilename::split(const TBString& path, TBString& folder, TBString& name) {
 }
 
 TBString TBFilename::fix(const TBString& path, int /*pathType*/) {
-    if (path.isEmpty()) return path;
+    if (path.isEmpty())
+        return path;
     const std::wstring& s = path.str();
     const bool absolute = s[0] == L'/' || s[0] == L'\\';
     std::vector<std::wstring> parts;
@@ -92,25 +105,33 @@ TBString TBFilename::fix(const TBString& path, int /*pathType*/) {
     }
     flush();
     std::wstring out;
-    if (absolute) out = L"/";
+    if (absolute)
+        out = L"/";
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) out += L'/';
+        if (i > 0)
+            out += L'/';
         out += parts[i];
     }
-    if (out.empty()) out = L".";
+    if (out.empty())
+        out = L".";
     return TBString(std::move(out));
 }
 
 TBString TBFilename::absolute(const TBString& path) {
-    if (path.startsWith(L"/")) return fix(path);
+    if (path.startsWith(L"/"))
+        return fix(path);
     char* cwd = getcwd(nullptr, 0);
     const TBString base = cwd ? TBString::fromBytes(cwd) : TBString(L"/");
     free(cwd);
     return fix(concatPaths(base, path));
 }
 
-TBString tb_file_dirname(const TBString& path) { return dirnameOf(path, true); }
+TBString tb_file_dirname(const TBString& path) {
+    return dirnameOf(path, true);
+}
 
-TBString tb_file_basename(const TBString& path) { return basenameOf(path, true); }
+TBString tb_file_basename(const TBString& path) {
+    return basenameOf(path, true);
+}
 
 }  // namespace terbin

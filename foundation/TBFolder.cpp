@@ -10,17 +10,22 @@ namespace terbin {
 
 TBFolder::TBFolder(const TBString& path) : path_(path) {
     dir_ = tb_system().opendir(path.isEmpty() ? "." : path.narrow().c_str());
-    if (!dir_) tb_status_setLastError(tb_result_fromErrno(errno));
+    if (!dir_)
+        tb_status_setLastError(tb_result_fromErrno(errno));
 }
 
 TBFolder::~TBFolder() {
-    if (dir_) tb_system().closedir(dir_);
+    if (dir_)
+        tb_system().closedir(dir_);
 }
 
-uint32_t TBFolder::read(TBFileInfo& info) { return readNext(info); }
+uint32_t TBFolder::read(TBFileInfo& info) {
+    return readNext(info);
+}
 
 uint32_t TBFolder::readNext(TBFileInfo& info) {
-    if (!dir_) return TB_INVALID_PARAMETER;
+    if (!dir_)
+        return TB_INVALID_PARAMETER;
     SystemInterface& sys = tb_system();
     for (;;) {
         errno = 0;
@@ -29,7 +34,8 @@ uint32_t TBFolder::readNext(TBFileInfo& info) {
             return tb_status_fail(errno ? tb_result_fromErrno(errno) : TB_FILE_NOT_FOUND);
         }
         const char* name = entry->d_name;
-        if (info.query(dirfd(dir_), name, TBString::fromBytes(std::string_view(name)))) return 0;
+        if (info.query(dirfd(dir_), name, TBString::fromBytes(std::string_view(name))))
+            return 0;
     }
 }
 
@@ -39,27 +45,34 @@ uint32_t TBFolder::create(const TBString& path, bool parents) {
     const TBString& clean = path;
     std::string bytes = clean.narrow();
     while (bytes.size() > 1 && bytes.back() == '/') bytes.pop_back();
-    if (sys.mkdir(bytes.c_str(), 0700) == 0) return 0;
+    if (sys.mkdir(bytes.c_str(), 0700) == 0)
+        return 0;
     int error = errno;
-    if (error == EEXIST) return TBFileInfo::isFolder(clean) ? 0 : TB_ALREADY_EXISTS;
-    if (error != ENOENT || !parents) return tb_result_fromErrno(error);
+    if (error == EEXIST)
+        return TBFileInfo::isFolder(clean) ? 0 : TB_ALREADY_EXISTS;
+    if (error != ENOENT || !parents)
+        return tb_result_fromErrno(error);
     // Create the missing ancestors from the top down.
     for (size_t i = 1; i < bytes.size(); ++i) {
-        if (bytes[i] != '/') continue;
+        if (bytes[i] != '/')
+            continue;
         const std::string prefix = bytes.substr(0, i);
         if (sys.mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) {
             error = errno;
             return tb_result_fromErrno(error);
         }
     }
-    if (sys.mkdir(bytes.c_str(), 0700) == 0) return 0;
+    if (sys.mkdir(bytes.c_str(), 0700) == 0)
+        return 0;
     error = errno;
-    if (error == EEXIST && TBFileInfo::isFolder(clean)) return 0;
+    if (error == EEXIST && TBFileInfo::isFolder(clean))
+        return 0;
     return tb_result_fromErrno(error);
 }
 
 uint32_t TBFolder::remove(const TBString& path) {
-    if (tb_system().rmdir(path.narrow().c_str()) == 0) return 0;
+    if (tb_system().rmdir(path.narrow().c_str()) == 0)
+        return 0;
     return tb_status_fail(tb_result_fromErrno(errno == EEXIST ? ENOTEMPTY : errno));
 }
 
@@ -69,8 +82,10 @@ TBFilteredFolder::TBFilteredFolder(const TBString& path, const TBString& pattern
 uint32_t TBFilteredFolder::read(TBFileInfo& info) {
     for (;;) {
         const uint32_t result = readNext(info);
-        if (result != 0) return result;
-        if (pattern_.isEmpty() || matches(pattern_, info.getName())) return 0;
+        if (result != 0)
+            return result;
+        if (pattern_.isEmpty() || matches(pattern_, info.getName()))
+            return 0;
     }
 }
 
@@ -102,7 +117,8 @@ bool matchFolded(const std::wstring& p, size_t pi, const std::wstring& s, size_t
                     hi = p[j + 2];
                     j += 2;
                 }
-                if (s[si] >= lo && s[si] <= hi) found = true;
+                if (s[si] >= lo && s[si] <= hi)
+                    found = true;
                 ++j;
             }
             if (j < p.size() && found != negate) {  // well-formed class that matched
@@ -120,7 +136,8 @@ bool matchFolded(const std::wstring& p, size_t pi, const std::wstring& s, size_t
             ++si;
             continue;
         }
-        if (starP == std::wstring::npos) return false;
+        if (starP == std::wstring::npos)
+            return false;
         pi = starP + 1;
         si = ++starS;
     }

@@ -29,7 +29,8 @@ public:
     }
     // Throws TBNoSuchElementException on an empty list.
     T& getFirst() {
-        if (items_.empty()) TB_THROW(TBNoSuchElementException, "list is empty");
+        if (items_.empty())
+            TB_THROW(TBNoSuchElementException, "list is empty");
         return items_.front();
     }
     Iterator iterator() { return Iterator(*this); }
@@ -47,7 +48,8 @@ public:
         bool hasNext() const { return next_ != list_->items_.end(); }
         // Throws TBNoSuchElementException past the end.
         T& next() {
-            if (!hasNext()) TB_THROW(TBNoSuchElementException, "iterator past the end");
+            if (!hasNext())
+                TB_THROW(TBNoSuchElementException, "iterator past the end");
             current_ = next_++;
             canRemove_ = true;
             return *current_;
@@ -55,7 +57,8 @@ public:
         // Throws TBIllegalStateException unless next has returned an element
         // that has not been removed yet.
         void remove() {
-            if (!canRemove_) TB_THROW(TBIllegalStateException, "no current element");
+            if (!canRemove_)
+                TB_THROW(TBIllegalStateException, "no current element");
             list_->items_.erase(current_);
             --list_->size_;
             canRemove_ = false;

@@ -10,7 +10,7 @@
 namespace terbin {
 
 class TBObject {
-  public:
+public:
     TBObject() = default;
     TBObject(const TBObject&) = default;
     TBObject& operator=(const TBObject&) = default;
@@ -28,7 +28,7 @@ class TBObject {
 // Copying an object copies none of its lock state: the copy starts unlocked,
 // with a lock of its own, whatever the state of the original.
 class TBLockableObject : public TBObject {
-  public:
+public:
     // The time-out that waits without limit.
     static constexpr int64_t WaitForever = -1;
 
@@ -55,14 +55,14 @@ class TBLockableObject : public TBObject {
     // Releases one hold of the lock taken by the calling thread.
     virtual void unlock() const;
 
-  private:
+private:
     mutable std::recursive_timed_mutex mutex_;
 };
 
 // Holds an object's lock for reading from construction to destruction,
 // waiting without limit.
 class TBReadLock {
-  public:
+public:
     explicit TBReadLock(const TBLockableObject& object) : object_(object) {
         object_.lockForReading(TBLockableObject::WaitForever);
     }
@@ -70,14 +70,14 @@ class TBReadLock {
     TBReadLock(const TBReadLock&) = delete;
     TBReadLock& operator=(const TBReadLock&) = delete;
 
-  private:
+private:
     const TBLockableObject& object_;
 };
 
 // Holds an object's lock for writing from construction to destruction,
 // waiting without limit.
 class TBWriteLock {
-  public:
+public:
     explicit TBWriteLock(const TBLockableObject& object) : object_(object) {
         object_.lockForWriting(TBLockableObject::WaitForever);
     }
@@ -85,7 +85,7 @@ class TBWriteLock {
     TBWriteLock(const TBWriteLock&) = delete;
     TBWriteLock& operator=(const TBWriteLock&) = delete;
 
-  private:
+private:
     const TBLockableObject& object_;
 };
 

@@ -42,8 +42,12 @@ namespace {
 thread_local uint32_t lastError = 0;
 }
 
-uint32_t tb_status_getLastError() { return lastError; }
-void tb_status_setLastError(uint32_t code) { lastError = code; }
+uint32_t tb_status_getLastError() {
+    return lastError;
+}
+void tb_status_setLastError(uint32_t code) {
+    lastError = code;
+}
 
 uint32_t tb_status_fail(uint32_t code) {
     lastError = code;

@@ -6,7 +6,7 @@
 namespace terbin {
 
 class TBThread {
-  public:
+public:
     // Suspends the calling thread for at least `milliseconds`; a value of 0 or
     // less only gives other threads a chance to run.
     static void sleep(int64_t milliseconds);

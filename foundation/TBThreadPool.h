@@ -16,7 +16,7 @@ namespace terbin {
 // A unit of work for a TBThreadPool. The pool owns a job once it has accepted
 // it and destroys it after it has run (or, at shutdown, without running it).
 class TBJob : public TBLockableObject {
-  public:
+public:
     // Called with the job and one of TBThreadPool's Job… codes.
     using NotificationFunction = void (*)(TBJob* job, int code);
 
@@ -33,7 +33,7 @@ class TBJob : public TBLockableObject {
     NotificationFunction getNotificationFunction() const { return notification_.load(); }
     void setNotificationFunction(NotificationFunction f) { notification_.store(f); }
 
-  private:
+private:
     std::atomic<NotificationFunction> notification_;
 };
 
@@ -45,7 +45,7 @@ class TBJob : public TBLockableObject {
 // the job still exists; then it destroys the job. Notifications come on the
 // worker thread.
 class TBThreadPool {
-  public:
+public:
     // Notification codes. The pool delivers JobFinished; the others are for
     // callers that report on jobs themselves.
     static constexpr int JobQueued = 1;
@@ -71,7 +71,7 @@ class TBThreadPool {
     // refuses jobs from then on. Not to be called from a job or notification.
     void shutdown();
 
-  private:
+private:
     void work();
 
     std::mutex mutex_;

@@ -3,7 +3,7 @@
 namespace terbin {
 
 void TBTime::update() {
-    struct timespec now{};
+    struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     seconds_ = now.tv_sec;
     nanos_ = static_cast<int32_t>(now.tv_nsec);
@@ -17,14 +17,14 @@ TBString TBTime::format(const struct tm& parts, const char* fmt) {
 
 TBString TBTime::toString(const char* fmt) const {
     const time_t t = static_cast<time_t>(seconds_);
-    struct tm parts{};
+    struct tm parts {};
     gmtime_r(&t, &parts);
     return format(parts, fmt);
 }
 
 TBString TBLocalTime::toString(const char* fmt) const {
     const time_t t = static_cast<time_t>(seconds_);
-    struct tm parts{};
+    struct tm parts {};
     localtime_r(&t, &parts);
     return format(parts, fmt);
 }

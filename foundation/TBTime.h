@@ -18,7 +18,7 @@ public:
         return TBTime(t.tv_sec, static_cast<int32_t>(t.tv_nsec));
     }
     struct timespec toTimespec() const {
-        struct timespec t{};
+        struct timespec t {};
         t.tv_sec = seconds_;
         t.tv_nsec = nanos_;
         return t;

@@ -42,9 +42,7 @@ protected:
                                   "</backupset>");
     }
     // Runs ulvaren with the test's registry; output and exit status.
-    Result ulvaren(const std::string& arguments) {
-        return runUlvaren(arguments, dir / "reg.db");
-    }
+    Result ulvaren(const std::string& arguments) { return runUlvaren(arguments, dir / "reg.db"); }
 
     TempDir dir;
 };

@@ -15,9 +15,7 @@ namespace {
 class WildcardRunTest : public ::testing::Test {
 protected:
     // Runs ulvaren with the test's registry; output and exit status.
-    Result ulvaren(const std::string& arguments) {
-        return runUlvaren(arguments, dir / "reg.db");
-    }
+    Result ulvaren(const std::string& arguments) { return runUlvaren(arguments, dir / "reg.db"); }
 
     TempDir dir;
 };

@@ -16,7 +16,8 @@ TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "ulv-test-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    if (!mkdtemp(buffer.data()))
+        throw std::runtime_error("mkdtemp failed");
     path_ = buffer.data();
 }
 
@@ -32,13 +33,16 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-void makeDirs(const std::string& path) { fs::create_directories(path); }
+void makeDirs(const std::string& path) {
+    fs::create_directories(path);
+}
 
 void writeFile(const std::string& path, const std::string& contents) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << contents;
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 void writePatternFile(const std::string& path, uint64_t size, uint32_t seed) {
@@ -58,7 +62,8 @@ void writePatternFile(const std::string& path, uint64_t size, uint32_t seed) {
         out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
         written += n;
     }
-    if (!out) throw std::runtime_error("cannot write " + path);
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 std::string readFile(const std::string& path) {
@@ -68,14 +73,18 @@ std::string readFile(const std::string& path) {
 
 bool sameContents(const std::string& a, const std::string& b) {
     std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
+    if (!fa || !fb)
+        return false;
     std::vector<char> ba(1 << 20), bb(1 << 20);
     for (;;) {
         fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
         fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-        if (fa.gcount() != fb.gcount()) return false;
-        if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin())) return false;
-        if (fa.gcount() == 0 || !fa) return fa.eof() == fb.eof();
+        if (fa.gcount() != fb.gcount())
+            return false;
+        if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin()))
+            return false;
+        if (fa.gcount() == 0 || !fa)
+            return fa.eof() == fb.eof();
     }
 }
 
