@@ -1,9 +1,12 @@
+// Trees a run must get through without harm to the rest: special entries,
+// odd names, links, paths beyond the system's limit, more folders than the
+// target lister holds ahead, folders that cannot be listed or created on
+// either side, and a pause or a stop in the middle.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <filesystem>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -13,6 +16,8 @@
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -29,21 +34,33 @@ protected:
             return entry.is_regular_file() && entry.path().extension() != ".log";
         });
     }
+
+    FaultySystem faults;
 };
 
-TEST_F(HostileTreeTest, SpecialEntriesAreIgnoredAndNeverOpened) {
+TEST_F(HostileTreeTest, SpecialEntriesAreLeftAloneOddNamesCopiedAndAVanishingFileFailsAlone) {
+    const std::string names[] = {std::string("bad-\xff\xfe-utf8"), "line\nbreak",
+                                 std::string(255, 'n'), "back\\slash", "star*?[x]"};
+    for (const auto& name : names) writeFile(source + "/" + name, name);
+    writeFile(source + "/dir\nwith\xff/inner", "inner");
     writeFile(source + "/real.txt", "real");
-    ASSERT_EQ(mkfifo((source + "/fifo").c_str(), 0600), 0);
-    ASSERT_EQ(symlink("missing", (source + "/dangling").c_str()), 0);
     ASSERT_EQ(symlink("real.txt", (source + "/alias.txt").c_str()), 0);
+    ASSERT_EQ(symlink("missing", (source + "/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo((source + "/fifo").c_str(), 0600), 0);
     ASSERT_EQ(mknod((source + "/sock").c_str(), S_IFSOCK | 0600, 0), 0);
+    writeFile(source + "/gone.txt", "soon gone");
+    faults.fail(FaultySystem::Open, "src/gone.txt", ENOENT);
     run();  // a FIFO that were opened would block here for ever
-    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFiles), ElementsAre(source + "/gone.txt"));
+    EXPECT_TRUE(set.failedFolders.isEmpty());
+    EXPECT_THAT(log(), Contains("    " + source + "/gone.txt"));
+    for (const auto& name : names) EXPECT_EQ(readFile(target + "/" + name), name);
+    EXPECT_EQ(readFile(target + "/dir\nwith\xff/inner"), "inner");
     EXPECT_EQ(readFile(target + "/alias.txt"), "real") << "a file link is copied as a file";
-    EXPECT_FALSE(exists(target + "/fifo"));
-    EXPECT_FALSE(exists(target + "/dangling"));
-    EXPECT_FALSE(exists(target + "/sock"));
-    EXPECT_EQ(set.filesCopied, 2);
+    for (const char* special : {"dangling", "fifo", "sock"})
+        EXPECT_FALSE(exists(target + "/" + special)) << special;
+    EXPECT_EQ(set.filesCopied, 8);
 }
 
 TEST_F(HostileTreeTest, FolderLinkToAncestorEndsWhenFollowed) {
@@ -61,23 +78,6 @@ TEST_F(HostileTreeTest, FolderLinkToAncestorEndsWhenFollowed) {
     EXPECT_EQ(set.status, Complete);
     EXPECT_EQ(readFile(target + "/again/file.txt"), "x") << "a link elsewhere is followed";
     EXPECT_FALSE(exists(target + "/a/up")) << "but never back into its own ancestors";
-}
-
-TEST_F(HostileTreeTest, OddNamesAreCopiedAsTheyAreAndAVanishingFileFailsAlone) {
-    const std::string names[] = {std::string("bad-\xff\xfe-utf8"), "line\nbreak",
-                                 std::string(255, 'n'), "back\\slash", "star*?[x]"};
-    for (const auto& name : names) writeFile(source + "/" + name, name);
-    writeFile(source + "/dir\nwith\xff/inner", "inner");
-    writeFile(source + "/gone.txt", "soon gone");
-    FaultySystem faults;
-    faults.failOpen("src/gone.txt", ENOENT);
-    run();
-    EXPECT_EQ(set.status, Failed);
-    EXPECT_THAT(strings(set.failedFiles), ElementsAre(source + "/gone.txt"));
-    EXPECT_TRUE(set.failedFolders.isEmpty());
-    EXPECT_THAT(log(), Contains("    " + source + "/gone.txt"));
-    for (const auto& name : names) EXPECT_EQ(readFile(target + "/" + name), name);
-    EXPECT_EQ(readFile(target + "/dir\nwith\xff/inner"), "inner");
 }
 
 TEST_F(HostileTreeTest, PathBeyondTheSystemLimitFailsThatFolderOnly) {
@@ -103,15 +103,36 @@ TEST_F(HostileTreeTest, PathBeyondTheSystemLimitFailsThatFolderOnly) {
     ASSERT_EQ(rename(path.c_str(), (dir / "lifted").c_str()), 0);
 }
 
+TEST_F(HostileTreeTest, MoreSubfoldersThanTheTargetListerHoldsAheadAreCopiedAndThenUnchanged) {
+    // The target lister holds at most 32 listings nobody has taken yet; three
+    // times that and one more makes it wait for room several times, at two levels.
+    const int folders = 32 * 3 + 1;
+    for (int i = 0; i < folders; ++i) {
+        const std::string name = "d" + std::to_string(i);
+        writeFile(source + "/" + name + "/own.txt", name);
+        writeFile(source + "/" + name + "/inner/deep.txt", name + "!");
+    }
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(set.filesCopied, 2 * folders);
+    EXPECT_EQ(set.foldersScanned, 1 + 2 * folders);
+    EXPECT_EQ(countFiles(target), 2 * folders);
+    EXPECT_EQ(readFile(target + "/d96/own.txt"), "d96");
+    EXPECT_EQ(readFile(target + "/d96/inner/deep.txt"), "d96!");
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(set.filesCopied, 0);
+    EXPECT_EQ(set.filesUnchanged, 2 * folders);
+}
+
 TEST_F(HostileTreeTest, PausedRunHoldsAndCompletesWhileAStoppedOneEndsCancelled) {
     constexpr int Files = 30;
     for (int i = 0; i < Files; ++i)
         writeFile(source + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i), "x");
     {
         // The pause comes while the tenth file is read.
-        FaultySystem faults;
         std::atomic<int> readWhilePaused{0};
-        faults.onRead("src/d", [&](int) {
+        faults.on(FaultySystem::Read, "src/d", [&](int) {
             if (set.filesCopied == 9)
                 set.pauseRequested = true;
             else if (set.pauseRequested)
@@ -139,8 +160,7 @@ TEST_F(HostileTreeTest, PausedRunHoldsAndCompletesWhileAStoppedOneEndsCancelled)
     // A stop into a fresh target copies nothing after the file it came in.
     const std::string second = dir / "second";
     set.targetFolder = terbin::TBString::fromBytes(second);
-    FaultySystem faults;
-    faults.onRead("src/d", [&](int) {
+    faults.on(FaultySystem::Read, "src/d", [&](int) {
         if (set.filesCopied == 19)
             set.stopRequested = true;
         return 0;
@@ -150,6 +170,96 @@ TEST_F(HostileTreeTest, PausedRunHoldsAndCompletesWhileAStoppedOneEndsCancelled)
     EXPECT_EQ(set.filesCopied + static_cast<int>(set.failedFiles.size()), 20);
     EXPECT_EQ(countFiles(second), 20);
     EXPECT_THAT(log(), Contains("backup set Docs ended - Cancelled"));
+}
+
+// A tree whose folders fail to be listed or created, on either side.
+class FolderFaultTest : public HostileTreeTest {
+protected:
+    void SetUp() override {
+        HostileTreeTest::SetUp();
+        writeFile(source + "/top.txt", "top");
+        writeFile(source + "/sub/inner.txt", "inner");
+        writeFile(source + "/sub/deeper/leaf.txt", "leaf");
+        writeFile(source + "/sibling/next.txt", "next");
+    }
+};
+
+TEST_F(FolderFaultTest, FullDiskWhileCreatingAFolderIsWaitedOutAndTheCopyGoesOn) {
+    // The target of "deeper" meets a full disk twice; the third try finds room.
+    std::vector<bool> waitingAtRetry;
+    faults.on(FaultySystem::Mkdir, "dst/sub/deeper", [&](int call) {
+        if (call > 0)
+            waitingAtRetry.push_back(set.waitingForDiskSpace);
+        return call < 2 ? ENOSPC : 0;
+    });
+    run();
+    EXPECT_THAT(waitingAtRetry, ElementsAre(true, true)) << "the wait shows while it lasts";
+    EXPECT_FALSE(set.waitingForDiskSpace) << "and clears once the folder is made";
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_TRUE(set.failedFolders.isEmpty());
+    EXPECT_EQ(readFile(target + "/sub/inner.txt"), "inner");
+    EXPECT_EQ(readFile(target + "/sub/deeper/leaf.txt"), "leaf");
+    EXPECT_EQ(set.filesCopied, 4);
+}
+
+TEST_F(FolderFaultTest, StopEndsTheWaitForDiskSpace) {
+    int tries = 0;
+    faults.on(FaultySystem::Mkdir, "dst/sub", [&](int call) {
+        tries = call + 1;
+        if (call == 1)
+            set.stopRequested = true;
+        return call < 5 ? ENOSPC : 0;  // room at last, should the stop go unseen
+    });
+    run();
+    EXPECT_EQ(tries, 2) << "no further try after the stop";
+    EXPECT_EQ(set.status, Cancelled);
+    EXPECT_FALSE(exists(target + "/sub"));
+    EXPECT_EQ(readFile(target + "/top.txt"), "top");
+}
+
+TEST_F(FolderFaultTest, UnreadableSourceFolderFailsAloneAndStillGetsItsTargetFolder) {
+    faults.fail(FaultySystem::Listing, "src/sub", EACCES);
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFolders), ElementsAre(source + "/sub"));
+    EXPECT_TRUE(set.failedFiles.isEmpty());
+    EXPECT_TRUE(exists(target + "/sub"));
+    EXPECT_FALSE(exists(target + "/sub/inner.txt"));
+    EXPECT_EQ(readFile(target + "/top.txt"), "top");
+    EXPECT_EQ(readFile(target + "/sibling/next.txt"), "next");
+    EXPECT_EQ(set.filesCopied, 2);
+    EXPECT_THAT(log(), Contains(" failed to open folder " + source + "/sub "));
+    EXPECT_THAT(log(), Contains("    " + source + "/sub"));
+}
+
+TEST_F(FolderFaultTest, UnlistableTargetFolderIsRecordedAndItsFilesCopiedAgain) {
+    run();
+    ASSERT_EQ(set.status, Complete);
+    faults.fail(FaultySystem::Listing, "dst/sub", EACCES);
+    run();
+    // With the old copies out of sight, both files of "sub" (the one below
+    // it and the one in "deeper", whose own listing fails too) are copied
+    // again; the other two are unchanged.
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFolders), ElementsAre(target + "/sub", target + "/sub/deeper"));
+    EXPECT_EQ(set.filesCopied, 2);
+    EXPECT_EQ(set.filesUnchanged, 2);
+    EXPECT_EQ(readFile(target + "/sub/deeper/leaf.txt"), "leaf");
+}
+
+TEST_F(FolderFaultTest, TargetFolderThatCannotBeCreatedSkipsItsTreeOnly) {
+    faults.fail(FaultySystem::Mkdir, "dst/sub", ENAMETOOLONG);
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFolders), ElementsAre(target + "/sub"));
+    EXPECT_FALSE(exists(target + "/sub"));
+    EXPECT_EQ(readFile(target + "/top.txt"), "top");
+    EXPECT_EQ(readFile(target + "/sibling/next.txt"), "next");
+    EXPECT_EQ(set.filesCopied, 2);
+    EXPECT_EQ(set.foldersScanned, 3) << "src, sub and sibling; never deeper";
+    // ENAMETOOLONG is result 206.
+    EXPECT_THAT(log(), Contains(" failed to create folder " + target + "/sub - res = 206 (0xce)"));
+    EXPECT_THAT(log(), Not(Contains(HasSubstr("deeper"))));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,21 @@
 #include "engine/RunLog.h"
 #include "support/Eventually.h"
 #include "support/TempDir.h"
+
+// Makes `folder` the current folder for the rest of the scope.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~CurrentFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(previous_, ignored);
+    }
+
+private:
+    std::filesystem::path previous_;
+};
 
 class RunFixture : public ::testing::Test {
 protected:
@@ -52,10 +68,6 @@ protected:
         std::vector<std::string> out;
         for (const auto& s : list) out.push_back(s.narrow());
         return out;
-    }
-    static bool exists(const std::string& path) {
-        struct stat st {};
-        return ::lstat(path.c_str(), &st) == 0;
     }
     static struct stat statOf(const std::string& path) {
         struct stat st {};

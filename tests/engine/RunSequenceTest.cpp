@@ -52,18 +52,6 @@ TEST_F(RunSequenceTest, DatedRunWithAllFoldersLogsEveryLineInOrder) {
                     "  0 file(s) unchanged", "  1 file(s) skipped", "  0 file(s) failed"));
 }
 
-TEST_F(RunSequenceTest, PlainLayoutWithoutSubfoldersOrFullPath) {
-    plainLayout();
-    run();
-    EXPECT_EQ(set.status, Complete);
-    EXPECT_EQ(readFile(target + "/a.txt"), "alpha");
-    EXPECT_EQ(readFile(target + "/cache/e.txt"), "cached");
-    EXPECT_EQ(set.logFilePath.narrow(), target + "/backup-Docs.log");
-    EXPECT_THAT(log(), Not(Contains("  maximum backup subfolders = 4")));
-    EXPECT_THAT(log(), Contains("  full path creation = false"));
-    EXPECT_EQ(set.filesCopied, 5);
-}
-
 TEST_F(RunSequenceTest, DateTimeSchemeUsesTheDefaultTargetAndUnknownSchemeNoSubfolder) {
     set.targetFolder = L"";
     set.backupType = DateTimeSubfolder;
@@ -73,6 +61,7 @@ TEST_F(RunSequenceTest, DateTimeSchemeUsesTheDefaultTargetAndUnknownSchemeNoSubf
     EXPECT_EQ(readFile(top + "/20261206-101500/sub/c.txt"), "charlie!");
     EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206-101500.log");
     EXPECT_THAT(log(), Contains("  backup type 2 (Date-Time SubFolder)"));
+    EXPECT_THAT(log(), Contains("  full path creation = false"));
 
     // A negative count prunes nothing.
     set.targetFolder = terbin::TBString::fromBytes(target);
@@ -84,6 +73,24 @@ TEST_F(RunSequenceTest, DateTimeSchemeUsesTheDefaultTargetAndUnknownSchemeNoSubf
     EXPECT_TRUE(exists(target + "/pc/20200101"));
     EXPECT_EQ(readFile(target + "/pc/a.txt"), "alpha");
     EXPECT_THAT(log(), Contains("  backup type 7 (No subfolder)"));
+}
+
+TEST_F(RunSequenceTest, RelativeSourcesWithFullPathLandUnderTheirAbsolutePaths) {
+    plainLayout();
+    set.backupFullPath = 1;
+    set.sourceFolders.clear();
+    set.sourceFolders.add(L"src/sub");
+    set.sourceFolders.add(L"./src/cache");
+    const CurrentFolder inTest(dir.path());
+    const std::string here = std::filesystem::current_path().string();  // begins with "/"
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(target + here + "/src/sub/c.txt"), "charlie!");
+    EXPECT_EQ(readFile(target + here + "/src/cache/e.txt"), "cached");
+    EXPECT_FALSE(exists(target + "/src")) << "not below the target as written";
+    EXPECT_EQ(set.logFilePath.narrow(), target + "/backup-Docs.log");
+    EXPECT_THAT(log(), Not(Contains("  maximum backup subfolders = 4")));
+    EXPECT_THAT(log(), Contains("  source folder = src/sub")) << "logged as stored";
 }
 
 // A run over a tree that each test builds itself.
@@ -195,14 +202,20 @@ TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFoll
         ASSERT_TRUE(clockMovedPast(top + "/" + name));
     }
     makeDirs(top + "/photos");  // not a dated backup: never pruned
-    writeFile(dir / "precious/keep.txt", "mine");
-    ASSERT_EQ(symlink((dir / "precious").c_str(), (top + "/20000101").c_str()), 0);
+    // Links named as a backup and inside old backups go; what they point to stays.
+    const std::string precious = dir / "precious";
+    writeFile(precious + "/keep.txt", "mine");
+    makeDirs(top + "/20250101-000000/nested");
+    for (const std::string& link : {top + "/20000101", top + "/20250103-000000/outside",
+                                    top + "/20250101-000000/nested/again"}) {
+        ASSERT_EQ(symlink(precious.c_str(), link.c_str()), 0) << link;
+    }
+    ASSERT_EQ(symlink((precious + "/keep.txt").c_str(), (top + "/20250102-000000/file").c_str()),
+              0);
 
     set.backupFolderCount = 3;
     run();
     EXPECT_EQ(set.status, Complete);
-    EXPECT_FALSE(exists(top + "/20250103-000000"));
-    EXPECT_FALSE(exists(top + "/backup-Docs-20250103-000000.log"));
     EXPECT_TRUE(exists(top + "/20250101-000000"));
     EXPECT_TRUE(exists(top + "/20250102-000000"));
 
@@ -214,7 +227,7 @@ TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFoll
     }
     EXPECT_EQ(readFile(top + "/20261206-101500/a.txt"), "alpha");
     EXPECT_TRUE(exists(top + "/photos"));
-    EXPECT_EQ(readFile(dir / "precious/keep.txt"), "mine");
+    EXPECT_EQ(readFile(precious + "/keep.txt"), "mine");
     std::vector<std::string> removed;
     for (const auto& line : log()) {
         if (line.rfind(" removing old backup subfolder ", 0) == 0)

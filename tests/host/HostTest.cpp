@@ -1,58 +1,40 @@
-// Runs the built ulvaren program on trees and registries in a temporary
-// folder, as a user would.
+// The built ulvaren program, run on trees and registries in a temporary
+// folder as a user would.
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "support/Eventually.h"
 #include "support/ScriptGate.h"
-#include "support/TempDir.h"
 #include "support/UlvarenProgram.h"
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
 
-class HostTest : public ::testing::Test {
+class HostTest : public UlvarenTest {
 protected:
     void SetUp() override {
         writeFile(dir / "src/a.txt", "alpha");
         writeFile(dir / "src/sub/b.txt", "bravo");
         writeFile(dir / "src/skip.tmp", "scratch");
-        writeDefinition("docs.xml", "Docs", dir / "src");
+        writeFile(dir / "held/h.txt", "held back");
     }
-    // `more` is further elements of the set, as XML.
-    void writeDefinition(const std::string& file, const std::string& name,
-                         const std::string& source, const std::string& more = "") {
-        const std::string fixed =
-            "<Type>0</Type><FullPath>0</FullPath>"
-            "<AddComputerFolder>0</AddComputerFolder>"
-            "<ExcludeFiles><F>*.tmp</F></ExcludeFiles>";
-        writeFile(dir / file, "<backupset><Name>" + name + "</Name>" + fixed +
-                                  "<SourceFolders><F>" + source + "</F></SourceFolders>" + more +
-                                  "</backupset>");
-    }
-    // Runs ulvaren with the test's registry; output and exit status.
-    Result ulvaren(const std::string& arguments) { return runUlvaren(arguments, dir / "reg.db"); }
-
-    TempDir dir;
 };
 
-TEST_F(HostTest, ImportListAndRunTwice) {
+TEST_F(HostTest, ImportRunTwiceAndListWithASetThatNeverRan) {
     writeFile(dir / "broken.xml", "<backupset><Name>x</Name>");
-    Result imported = ulvaren("import '" + dir / "docs.xml" + "' '" + dir / "broken.xml" +
-                              "' --target '" + dir / "out" + "'");
+    // Both sets share one target; only the first runs.
+    Result imported =
+        ulvaren("import " + define("Docs", dir / "src") + " " + define("Later", dir / "held") +
+                " " + quoted("broken.xml") + " --target " + quoted("out"));
     EXPECT_EQ(imported.status, 1) << imported.out;
-    EXPECT_THAT(imported.out, HasSubstr("added " + dir / "docs.xml" + " as set 0 \"Docs\""));
+    EXPECT_THAT(imported.out, HasSubstr("added " + dir / "Docs.xml" + " as set 0 \"Docs\""));
     EXPECT_THAT(imported.out, HasSubstr("rejected " + dir / "broken.xml" + ": "));
 
     Result first = ulvaren("run Docs");
@@ -66,15 +48,15 @@ TEST_F(HostTest, ImportListAndRunTwice) {
     EXPECT_THAT(second.out, HasSubstr("0 file(s) 0 bytes copied, 2 unchanged"));
 
     Result listed = ulvaren("list");
-    EXPECT_EQ(listed.status, 0);
-    EXPECT_THAT(listed.out, HasSubstr("0  Docs"));
-    EXPECT_THAT(listed.out, HasSubstr("status: Complete"));
+    EXPECT_EQ(listed.status, 0) << listed.out;
+    EXPECT_THAT(listed.out, HasSubstr("0  Docs\n     status: Complete"));
     EXPECT_THAT(listed.out, HasSubstr("log: " + dir / "out/backup-Docs.log"));
+    EXPECT_THAT(listed.out, EndsWith("1  Later\n     status: Ready (never run)\n"))
+        << "no last-run figures and no log for it";
 }
 
 TEST_F(HostTest, FailuresAndUsageErrorsHaveTheirOwnExitStatus) {
-    writeDefinition("gone.xml", "Gone", dir / "src");
-    ulvaren("import '" + dir / "gone.xml" + "' --target '" + dir / "out" + "'");
+    ulvaren("import " + define("Gone", dir / "src") + " --target " + quoted("out"));
     // A folder stands where the copy of a.txt must go.
     writeFile(dir / "out/a.txt/blocker", "x");
     Result failed = ulvaren("run Gone");
@@ -95,14 +77,77 @@ TEST_F(HostTest, ForeignRegistryFileIsRefusedAndLeftAlone) {
     EXPECT_EQ(readFile(dir / "reg.db"), "my notes, not a registry");
 }
 
+TEST_F(HostTest, SetWithoutTargetGoesToTheDefaultTargetAndTheOptionWins) {
+    ASSERT_EQ(ulvaren("import " + define("Docs", dir / "src")).status, 0);
+
+    Result byVariable = ulvaren("run Docs", "ULVAREN_DEFAULT_TARGET=" + quoted("from-env"));
+    EXPECT_EQ(byVariable.status, 0) << byVariable.out;
+    EXPECT_EQ(readFile(dir / "from-env/a.txt"), "alpha");
+    EXPECT_THAT(byVariable.out, HasSubstr("log: " + dir / "from-env/backup-Docs.log"));
+
+    Result byOption = ulvaren("run Docs --default-target " + quoted("from-option"),
+                              "ULVAREN_DEFAULT_TARGET=" + quoted("not-here"));
+    EXPECT_EQ(byOption.status, 0) << byOption.out;
+    EXPECT_EQ(readFile(dir / "from-option/a.txt"), "alpha");
+    EXPECT_FALSE(exists(dir / "not-here/a.txt"));
+    EXPECT_THAT(byOption.out, HasSubstr("2 file(s) 10 bytes copied, 0 unchanged"))
+        << "a new target: copied afresh";
+}
+
+TEST_F(HostTest, RunAllLeavesOutSetsExcludedFromIt) {
+    ASSERT_EQ(
+        ulvaren("import " + define("Docs", dir / "src") + " --target " + quoted("out-docs")).status,
+        0);
+    const std::string held =
+        define("Held", dir / "held", "<ExcludeFromStartAll>1</ExcludeFromStartAll>");
+    ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out-held")).status, 0);
+
+    Result all = ulvaren("run --all");
+    EXPECT_EQ(all.status, 0) << all.out;
+    EXPECT_THAT(all.out, HasSubstr("Docs: Complete"));
+    EXPECT_THAT(all.out, Not(HasSubstr("Held")));
+    EXPECT_EQ(readFile(dir / "out-docs/a.txt"), "alpha");
+    EXPECT_FALSE(exists(dir / "out-held/h.txt"));
+
+    Result named = ulvaren("run Held");
+    EXPECT_EQ(named.status, 0) << named.out;
+    EXPECT_EQ(readFile(dir / "out-held/h.txt"), "held back");
+}
+
+TEST_F(HostTest, WildcardSourceCopiesEveryMatchedFolderUnderItsOwnName) {
+    // "*" and "[2019]", read as patterns, would stand for other folders here.
+    writeFile(dir / "home/ann/Documents/letter.txt", "ann");
+    writeFile(dir / "home/ann/Documents/drafts/plan.txt", "plan");
+    writeFile(dir / "home/*/Documents/star.txt", "star");
+    writeFile(dir / "home/[2019]/Documents/old.txt", "old");
+    writeFile(dir / "home/1/Music/song.txt", "not asked for");
+    writeFile(dir / "home/ann/Music/tune.txt", "not asked for");
+    // Full path creation keeps each matched folder apart in the backup.
+    writeFile(dir / "homes.xml",
+              "<backupset><Name>Homes</Name><Type>0</Type><FullPath>1</FullPath>"
+              "<AddComputerFolder>0</AddComputerFolder><SourceFolders><F>" +
+                  dir / "home/*/Documents" + "</F></SourceFolders></backupset>");
+    ASSERT_EQ(ulvaren("import " + quoted("homes.xml") + " --target " + quoted("out")).status, 0);
+
+    const Result run = ulvaren("run Homes");
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("Homes: Complete"));
+    EXPECT_THAT(run.out, HasSubstr("4 file(s) 14 bytes copied"));
+    const std::string copied = dir / ("out" + dir.path() + "/home");
+    EXPECT_EQ(readFile(copied + "/ann/Documents/letter.txt"), "ann");
+    EXPECT_EQ(readFile(copied + "/ann/Documents/drafts/plan.txt"), "plan");
+    EXPECT_EQ(readFile(copied + "/*/Documents/star.txt"), "star");
+    EXPECT_EQ(readFile(copied + "/[2019]/Documents/old.txt"), "old");
+}
+
 TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
     // The pre-backup script holds the run until the interrupt has been seen.
     ScriptGate gate(dir / "gate");
-    writeDefinition("held.xml", "Held", dir / "src",
-                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program><Args>-c '" +
-                        gate.shellCommand() + "'</Args></PreBackup>");
-    ASSERT_EQ(ulvaren("import '" + dir / "held.xml" + "' --target '" + dir / "out" + "'").status,
-              0);
+    const std::string held = define("Held", dir / "src",
+                                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
+                                    "<Args>-c '" +
+                                        gate.shellCommand() + "'</Args></PreBackup>");
+    ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out")).status, 0);
 
     // At a terminal, where the run says at once that it is stopping.
     int terminal = -1;
@@ -120,10 +165,10 @@ TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
         char buffer[4096];
         for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
     };
-    const bool held = gate.waitUntilReached();
-    if (held)
+    const bool reached = gate.waitUntilReached();
+    if (reached)
         kill(child, SIGINT);
-    const bool seen = held && eventually([&] {
+    const bool seen = reached && eventually([&] {
                           readTerminal();
                           return shown.find("stopping") != std::string::npos;
                       });
@@ -140,20 +185,17 @@ TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
     readTerminal();
     close(terminal);
 
-    ASSERT_TRUE(held) << shown;
+    ASSERT_TRUE(reached) << shown;
     EXPECT_TRUE(seen) << shown;
     ASSERT_TRUE(ended) << shown;
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130) << shown;
     EXPECT_THAT(shown, HasSubstr("Held: Cancelled"));
-    EXPECT_NE(access((dir / "out/a.txt").c_str(), F_OK), 0) << "nothing is copied after it";
+    EXPECT_FALSE(exists(dir / "out/a.txt")) << "nothing is copied after it";
     const std::string log = readFile(dir / "out/backup-Held.log");
     EXPECT_THAT(log, HasSubstr("backup set Held ended - Cancelled"));
     EXPECT_THAT(log, HasSubstr("0 file(s) 0 bytes copied"));
-
-    Result listed = ulvaren("list");
-    EXPECT_THAT(listed.out, HasSubstr("status: Cancelled"));
-    EXPECT_THAT(listed.out, Not(HasSubstr("status: Complete")));
+    EXPECT_THAT(ulvaren("list").out, HasSubstr("status: Cancelled"));
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -46,24 +48,15 @@ void writeFile(const std::string& path, const std::string& contents) {
 }
 
 void writePatternFile(const std::string& path, uint64_t size, uint32_t seed) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    std::vector<uint32_t> block(16384);
-    uint64_t written = 0;
+    std::string bytes(size, '\0');
     uint32_t x = seed * 2654435761u + 1;
-    while (written < size) {
-        for (auto& v : block) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            v = x;
-        }
-        const uint64_t n = std::min<uint64_t>(size - written, block.size() * sizeof(uint32_t));
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
-        written += n;
+    for (uint64_t at = 0; at < size; at += sizeof x) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        std::memcpy(&bytes[at], &x, std::min<uint64_t>(sizeof x, size - at));
     }
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
+    writeFile(path, bytes);
 }
 
 std::string readFile(const std::string& path) {
@@ -72,20 +65,12 @@ std::string readFile(const std::string& path) {
 }
 
 bool sameContents(const std::string& a, const std::string& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb)
-        return false;
-    std::vector<char> ba(1 << 20), bb(1 << 20);
-    for (;;) {
-        fa.read(ba.data(), static_cast<std::streamsize>(ba.size()));
-        fb.read(bb.data(), static_cast<std::streamsize>(bb.size()));
-        if (fa.gcount() != fb.gcount())
-            return false;
-        if (!std::equal(ba.begin(), ba.begin() + fa.gcount(), bb.begin()))
-            return false;
-        if (fa.gcount() == 0 || !fa)
-            return fa.eof() == fb.eof();
-    }
+    return exists(a) && exists(b) && readFile(a) == readFile(b);
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
 }
 
 void setMtime(const std::string& path, int64_t seconds, long nanoseconds) {
