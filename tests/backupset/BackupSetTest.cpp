@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "backupset/BackupSet.h"
 #include "backupset/BackupSetFields.h"
 
@@ -16,6 +20,21 @@ void fill(int32_t& number, int n) {
 }
 void fill(terbin::TBStringArray& list, int n) {
     list = terbin::TBStringArray{L"/entry " + TBString::valueOf(n), L"/entry"};
+}
+
+// The activity snapshot as "activity message|source|target copied/size".
+std::string stateOf(BackupSet& set) {
+    BackupSetState s;
+    set.getState(s);
+    return std::to_string(s.activity) + " " +
+           (s.message + L"|" + s.sourcePath + L"|" + s.targetPath).narrow() + " " +
+           std::to_string(s.fileBytesCopied) + "/" + std::to_string(s.fileSize);
+}
+
+// The counters and the status, which assignment copies and initstats resets.
+std::vector<int64_t> statistics(const BackupSet& set) {
+    return {set.foldersScanned, set.foldersSkipped, set.filesCopied, set.filesSkipped,
+            set.filesUnchanged, set.bytesCopied,    set.status};
 }
 
 // Every setting and every statistic that assignment copies gets a value
@@ -45,125 +64,68 @@ void expectSameSettingsAndStatistics(const BackupSet& a, const BackupSet& b) {
     forEachSetting([&](const auto& setting) {
         EXPECT_EQ(a.*setting.field, b.*setting.field) << TBString(setting.name).narrow();
     });
+    EXPECT_EQ(statistics(a), statistics(b));
     EXPECT_EQ(a.modified.load(), b.modified.load());
     EXPECT_EQ(a.registryKeyName, b.registryKeyName);
-    EXPECT_EQ(a.foldersScanned.load(), b.foldersScanned.load());
-    EXPECT_EQ(a.foldersSkipped.load(), b.foldersSkipped.load());
-    EXPECT_EQ(a.filesCopied.load(), b.filesCopied.load());
-    EXPECT_EQ(a.filesSkipped.load(), b.filesSkipped.load());
-    EXPECT_EQ(a.filesUnchanged.load(), b.filesUnchanged.load());
-    EXPECT_EQ(a.bytesCopied.load(), b.bytesCopied.load());
     EXPECT_EQ(a.failedFiles, b.failedFiles);
     EXPECT_EQ(a.failedFolders, b.failedFolders);
-    EXPECT_EQ(a.status.load(), b.status.load());
 }
 
-TEST(BackupSetCopy, CopyConstructorTakesSettingsButNotRunState) {
+TEST(BackupSetCopy, TakesSettingsAndStatisticsButANewCopyHasNoRunStateAndAnAssignedOneItsOwn) {
     BackupSet source;
     fillEveryField(source);
     BackupSet copy(source);
-    expectSameSettingsAndStatistics(copy, source);
-    EXPECT_FALSE(copy.pauseRequested);
-    EXPECT_FALSE(copy.stopRequested);
-    EXPECT_FALSE(copy.waitingForDiskSpace);
-    EXPECT_TRUE(copy.logFilePath.isEmpty());
-    BackupSetState state;
-    copy.getState(state);
-    EXPECT_TRUE(state.sourcePath.isEmpty());
-}
-
-TEST(BackupSetCopy, AssignmentKeepsTheTargetsOwnRunState) {
-    BackupSet source;
-    fillEveryField(source);
     BackupSet target;
     target.stopRequested = true;
     target.logFilePath = L"/old.log";
     target.setState(ScanningFolder, L"/scanning", L"", 0, 0);
     target = source;
+    expectSameSettingsAndStatistics(copy, source);
     expectSameSettingsAndStatistics(target, source);
-    EXPECT_TRUE(target.stopRequested);
-    EXPECT_FALSE(target.pauseRequested);
+    EXPECT_FALSE(copy.pauseRequested || copy.stopRequested || copy.waitingForDiskSpace);
+    EXPECT_TRUE(copy.logFilePath.isEmpty());
+    EXPECT_EQ(stateOf(copy), "0 || 0/0");
+    EXPECT_TRUE(target.stopRequested && !target.pauseRequested && !target.waitingForDiskSpace);
     EXPECT_EQ(target.logFilePath, TBString(L"/old.log"));
-    BackupSetState state;
-    target.getState(state);
-    EXPECT_EQ(state.activity, ScanningFolder);
-    EXPECT_EQ(state.message, TBString(L"/scanning"));
+    EXPECT_EQ(stateOf(target), "1 /scanning|| 0/0");
 }
 
 TEST(BackupSetState, SetStateKeepsFieldsItDoesNotName) {
     BackupSet set;
     set.setState(CopyingFile, L"s", L"t", 0, 100);
     set.setState(ScanningFolder, L"a", L"b", 5, 6);
-    BackupSetState state;
-    set.getState(state);
-    EXPECT_EQ(state.activity, ScanningFolder);
-    EXPECT_EQ(state.message, TBString(L"a"));
-    EXPECT_EQ(state.sourcePath, TBString(L"s"));
-    EXPECT_EQ(state.targetPath, TBString(L"t"));
-    EXPECT_EQ(state.fileBytesCopied, 0);
-    EXPECT_EQ(state.fileSize, 100);
-
+    EXPECT_EQ(stateOf(set), "1 a|s|t 0/100");
     set.setState(6, L"x", L"y", 1, 2);
-    set.getState(state);
-    EXPECT_EQ(state.activity, 6);
-    EXPECT_EQ(state.message, TBString(L"a"));
-    EXPECT_EQ(state.sourcePath, TBString(L"s"));
-
+    EXPECT_EQ(stateOf(set), "6 a|s|t 0/100");
     set.setState(CopyingFile, L"s2", L"t2", 0, 9000);
     set.setCopyProgress(4096);
-    set.getState(state);
-    EXPECT_EQ(state.activity, CopyingFile);
-    EXPECT_EQ(state.fileBytesCopied, 4096);
-    EXPECT_EQ(state.fileSize, 9000);
+    EXPECT_EQ(stateOf(set), "3 a|s2|t2 4096/9000");
 }
 
 TEST(BackupSetState, InitstatsResetsStatisticsOnly) {
     BackupSet set;
     fillEveryField(set);
-    set.status = Complete;
     set.initstats();
-    EXPECT_EQ(set.status, Ready);
-    EXPECT_TRUE(set.failedFiles.isEmpty());
-    EXPECT_TRUE(set.failedFolders.isEmpty());
-    EXPECT_EQ(set.filesCopied + set.filesSkipped + set.filesUnchanged + set.foldersScanned +
-                  set.foldersSkipped,
-              0);
-    EXPECT_EQ(set.bytesCopied, 0);
+    EXPECT_EQ(statistics(set), (std::vector<int64_t>{0, 0, 0, 0, 0, 0, Ready}));
+    EXPECT_TRUE(set.failedFiles.isEmpty() && set.failedFolders.isEmpty());
     EXPECT_FALSE(set.waitingForDiskSpace);
-    EXPECT_TRUE(set.stopRequested);
-    EXPECT_TRUE(set.pauseRequested);
+    EXPECT_TRUE(set.stopRequested && set.pauseRequested && set.modified);
     EXPECT_FALSE(set.logFilePath.isEmpty());
-    BackupSetState state;
-    set.getState(state);
-    EXPECT_EQ(state.sourcePath, TBString(L"/s"));
+    EXPECT_EQ(stateOf(set), "3 |/s|/t 7/9");
 }
 
-TEST(BackupSetTexts, DisplayTextsForKnownAndUnknownValues) {
+TEST(BackupSetTexts, EveryStatusHasATextOfItsOwnAndUnknownValuesReadAsUnknownOrNoSubfolder) {
     BackupSet set;
-    const std::pair<int, const wchar_t*> types[] = {{0, L"No subfolder"},
-                                                    {1, L"Date SubFolder"},
-                                                    {2, L"Date-Time SubFolder"},
-                                                    {3, L"No subfolder"},
-                                                    {-1, L"No subfolder"}};
-    for (const auto& [value, text] : types) {
-        set.backupType = value;
-        EXPECT_EQ(set.backupTypeName(), TBString(text)) << value;
+    std::set<std::wstring> texts;
+    for (set.status = -1; set.status <= RunningPostScript + 1; ++set.status) {
+        texts.insert(set.getStatusString().str());
+        EXPECT_EQ(set.isRunning(), set.status == Running) << set.status;
     }
-    const std::pair<int, const wchar_t*> statuses[] = {{0, L"Ready"},
-                                                       {1, L"Not Started"},
-                                                       {2, L"Running"},
-                                                       {3, L"Complete"},
-                                                       {4, L"Failed"},
-                                                       {5, L"Cancelled"},
-                                                       {6, L"Running pre-backup script"},
-                                                       {7, L"Running post-backup script"},
-                                                       {8, L"Unknown"},
-                                                       {-1, L"Unknown"}};
-    for (const auto& [value, text] : statuses) {
-        set.status = value;
-        EXPECT_EQ(set.getStatusString(), TBString(text)) << value;
-        EXPECT_EQ(set.isRunning(), value == Running) << value;
-    }
+    EXPECT_EQ(texts.size(), 9u) << "eight statuses and one text for the rest";
+    EXPECT_EQ(BackupSet::statusString(-1), TBString(L"Unknown"));
+    EXPECT_EQ(BackupSet::statusString(RunningPostScript + 1), TBString(L"Unknown"));
+    for (const int32_t type : {0, 3, -1})
+        EXPECT_EQ(BackupSet::backupTypeName(type), TBString(L"No subfolder")) << type;
 }
 
 TEST(BackupSetTarget, NetworkPathKeepsDoubleSeparator) {

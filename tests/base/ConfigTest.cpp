@@ -34,20 +34,16 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ConfigTest, WithoutProductFileTheBuiltInValuesHold) {
-    const ULVConfig config;
-    EXPECT_EQ(config.product().version("%m.%n.%r build %b").narrow(), "1.1.6 build 126");
-    EXPECT_EQ(config.getProductString(L"PRODUCT_NAME").narrow(), "Ulvaren");
-    EXPECT_EQ(config.getRegistryRoot().narrow(), "Software/Dallonet/Ulvaren");
-}
-
-TEST_F(ConfigTest, ProductFileBesideTheExecutableHidesTheParentsOne) {
+TEST_F(ConfigTest, ProductFileBesideTheExecutableHidesTheParentsOneAndBothOverrideBuiltIns) {
+    const auto version = [] {
+        return ULVConfig().product().version("%t|%m.%n.%r build %b").narrow();
+    };
+    EXPECT_EQ(version(), "|1.1.6 build 126");
     writeFile(dir / "product.bcf",
               "PRODUCT_TITLE = \"Parent Edition\"\nPRODUCT_MINOR_VERSION = 9\n");
-    EXPECT_EQ(ULVConfig().product().version("%t %m.%n.%r").narrow(), "Parent Edition 1.9.6");
+    EXPECT_EQ(version(), "Parent Edition|1.9.6 build 126");
     writeFile(dir / "A/product.bcf", "PRODUCT_TITLE = Beside\nPRODUCT_BUILD = 300\n");
-    EXPECT_EQ(ULVConfig().product().version("%t %m.%n.%r build %b").narrow(),
-              "Beside 1.1.6 build 300");
+    EXPECT_EQ(version(), "Beside|1.1.6 build 300");
 }
 
 TEST_F(ConfigTest, StringTablesFollowTheMessagesTable) {

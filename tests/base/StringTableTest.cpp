@@ -26,21 +26,18 @@ protected:
     ULVbase app;
 };
 
-TEST_F(StringTableTest, TableNearerTheHeadHoldingTheKeyWins) {
+TEST_F(StringTableTest, TableNearerTheHeadHoldingTheKeyWinsAndPathsThatAreNoFileAddNothing) {
+    EXPECT_EQ(load(L"S", L"K"), "<default>");
     add("one.ini", "[S]\nK = one\n");
     add("two.ini", "[S]\nK = two\nonly = two\n");
     EXPECT_EQ(load(L"S", L"K"), "one");
     EXPECT_EQ(load(L"s", L"ONLY"), "two");
     add("three.ini", "[S]\nK = three\n", false);
     EXPECT_EQ(load(L"S", L"K"), "three");
-}
-
-TEST_F(StringTableTest, PathsThatAreNoFileAddNothing) {
     makeDirs(dir / "folder.ini");
-    app.addStringTable(TBString::fromBytes(dir / "folder.ini"), true);
+    app.addStringTable(TBString::fromBytes(dir / "folder.ini"), false);
     app.addStringTable(TBString::fromBytes(dir / "missing.ini"), false);
-    EXPECT_EQ(app.stringTables.size(), 0);
-    EXPECT_EQ(load(L"S", L"K"), "<default>");
+    EXPECT_EQ(app.stringTables.size(), 3);
 }
 
 TEST_F(StringTableTest, LookupsMayRunWhileTablesAreAdded) {

@@ -1,8 +1,6 @@
-// Calls that the compile-time check of TBLog's formats must refuse. Each case
-// is built on its own (LOG_FORMAT_CASE, see CMakeLists.txt beside this file)
-// and its test passes only when the build fails. Case 0 holds the same calls
-// put right and must build, so each refused case fails for its one wrong call
-// and not for anything else in this file.
+// Calls that the compile-time check of TBLog's formats must refuse, one per
+// kind of fault; each is built on its own (see CMakeLists.txt beside this
+// file). Case 0 holds the same calls put right and must build.
 #include "foundation/TBLog.h"
 
 void logCopyResult([[maybe_unused]] terbin::TBLog& log, [[maybe_unused]] int files,
@@ -15,15 +13,12 @@ void logCopyResult([[maybe_unused]] terbin::TBLog& log, [[maybe_unused]] int fil
     // %llk takes a 64-bit byte count; an int is only half of one.
     log.info("%d file(s) %llk copied", files, files);
 #elif LOG_FORMAT_CASE == 2
-    // %s with a number would be read as a pointer.
-    log.info(" copy folder %s", files);
-#elif LOG_FORMAT_CASE == 3
     // No such conversion.
     log.info(" copy folder %y", folder);
-#elif LOG_FORMAT_CASE == 4
+#elif LOG_FORMAT_CASE == 3
     // The byte count is missing.
     log.info("%d file(s) %llk copied", files);
-#elif LOG_FORMAT_CASE == 5
+#elif LOG_FORMAT_CASE == 4
     // One argument more than the format uses.
     log.info(" copy folder %s", folder, files);
 #else

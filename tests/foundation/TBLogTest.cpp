@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "foundation/SystemInterface.h"
@@ -77,19 +78,50 @@ protected:
     TBLog log{L"test"};
 };
 
-TEST_F(LogFileTest, LineCarriesLocalTimeLevelApplicationAndExactMessage) {
+TEST_F(LogFileTest, LineCarriesLocalTimeLevelApplicationAndExactMessageAndReadsBack) {
     ASSERT_EQ(install("100000;3", path), 0u);
     log.error("disk %s is %d%% full", "D", 93);
     log.info("  two spaces");
     log.application(L"Ulvaren");
-    log.debug("   three");
+    log.debug("   three\tand a tab");
+    log.warning("Ulvaren: named again");
+    log.info("%s", "");
     log.getHandler()->level(TBLog::Error);
     log.warning("dropped by the level mask");
     log.removeAllHandlers();
     log.error("after removal");
-    EXPECT_EQ(loggedLines(path),
-              (std::vector<std::string>{"ERROR disk D is 93% full", "INFO   two spaces",
-                                        "DEBUG Ulvaren:    three"}));
+    EXPECT_EQ(loggedLines(path), (std::vector<std::string>{
+                                     "ERROR disk D is 93% full", "INFO   two spaces",
+                                     "DEBUG Ulvaren:    three\tand a tab",
+                                     "WARNING Ulvaren: Ulvaren: named again", "INFO Ulvaren: "}));
+    // Reading a line back takes off the stamp, the level and one "Ulvaren: ".
+    const std::pair<const char*, const char*> parts[] = {{"ERROR", "disk D is 93% full"},
+                                                         {"INFO", "  two spaces"},
+                                                         {"DEBUG", "   three\tand a tab"},
+                                                         {"WARNING", "Ulvaren: named again"},
+                                                         {"INFO", ""}};
+    std::istringstream in(readFile(path));
+    for (const auto& [level, message] : parts) {
+        std::string line;
+        ASSERT_TRUE(std::getline(in, line));
+        const auto parsed = TBLog::parseLine(line, "Ulvaren");
+        ASSERT_TRUE(parsed) << line;
+        EXPECT_EQ(parsed->time + " " + parsed->level + " " + parsed->message,
+                  line.substr(0, 20) + level + " " + message);
+    }
+}
+
+TEST(TBLogLine, OnlyThisApplicationsNameComesOffAndOtherLayoutsAreRefused) {
+    const std::string stamp = "2026-12-06 10:15:00 ";
+    const std::tuple<std::string, const char*, const char*> cases[] = {
+        {"INFO Other: message", "Ulvaren", "Other: message"},
+        {"INFO Ulvaren: message", "", "Ulvaren: message"},
+        {"INFO Ulvaren:x", "Ulvaren", "Ulvaren:x"}};
+    for (const auto& [line, application, message] : cases)
+        EXPECT_EQ(TBLog::parseLine(stamp + line, application).value().message, message) << line;
+    for (const std::string& line : {std::string(), stamp + "INFO", stamp + "NOTICE x",
+                                    std::string("2026-12-06T10:15:00 INFO x")})
+        EXPECT_FALSE(TBLog::parseLine(line, "Ulvaren")) << line;
 }
 
 TEST_F(LogFileTest, RotationKeepsOldFilesAndNeverPassesTheLimit) {

@@ -17,16 +17,6 @@ using xml::XmlNode;
 
 namespace {
 
-// Loads `text` from a real file, as callers do.
-uint32_t loadText(XmlFile& file, const TempDir& dir, const std::string& text) {
-    writeFile(dir / "doc.xml", text);
-    return file.load(TBString::fromBytes(dir / "doc.xml"));
-}
-
-std::string textOf(XmlFile& file) {
-    return file.getDocument()->toString().narrow();
-}
-
 // Entities lol0 = "lol", lolN = ten references to lol(N-1); the root refers to the last.
 std::string laughs(int levels) {
     std::string doc = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY lol0 \"lol\">";
@@ -38,16 +28,26 @@ std::string laughs(int levels) {
     return doc + "]><r>&lol" + std::to_string(levels) + ";</r>";
 }
 
-}  // namespace
+class XmlFileTest : public ::testing::Test {
+protected:
+    // Loads `text` from a real file, as callers do.
+    uint32_t load(const std::string& text) {
+        writeFile(dir / "doc.xml", text);
+        return file.load(TBString::fromBytes(dir / "doc.xml"));
+    }
+    std::string text() { return file.getDocument()->toString().narrow(); }
 
-TEST(XmlFileRead, FindsElementsAndTheirText) {
     TempDir dir;
     XmlFile file;
-    ASSERT_EQ(loadText(file, dir,
-                       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved -->\n"
-                       "<backupset>\n  <Name>Caf\xc3\xa9 &amp; \xf0\x9f\x98\x80</Name>\n"
-                       "  <name>lower</name>\n  <PreBackup><Program><![CDATA[a<b]]></Program>"
-                       "<Args> x <!-- c --> y </Args></PreBackup>\n</backupset>\n"),
+};
+
+}  // namespace
+
+TEST_F(XmlFileTest, FindsElementsAndTheirText) {
+    ASSERT_EQ(load("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved -->\n"
+                   "<backupset>\n  <Name>Caf\xc3\xa9 &amp; \xf0\x9f\x98\x80</Name>\n"
+                   "  <name>lower</name>\n  <PreBackup><Program><![CDATA[a<b]]></Program>"
+                   "<Args> x <!-- c --> y </Args></PreBackup>\n</backupset>\n"),
               0u);
     XmlNode* set = file.findNode(L"backupset");
     ASSERT_NE(set, nullptr);
@@ -59,8 +59,7 @@ TEST(XmlFileRead, FindsElementsAndTheirText) {
     EXPECT_EQ(set->findNode(L"Program"), nullptr) << "only children are searched";
 }
 
-TEST(XmlFileRead, IteratorYieldsEveryChildInOrderThenThrows) {
-    XmlFile file;
+TEST_F(XmlFileTest, IteratorYieldsEveryChildInOrderThenThrows) {
     ASSERT_EQ(file.loadMemory("<l><a>1</a> <!--c--><b>2</b><![CDATA[d]]><?pi x?><a>1</a></l>"), 0u);
     auto it = file.findNode(L"l")->iterator();
     std::vector<std::pair<int32_t, std::string>> seen;
@@ -75,9 +74,7 @@ TEST(XmlFileRead, IteratorYieldsEveryChildInOrderThenThrows) {
     EXPECT_THROW(it.next(), terbin::TBNoSuchElementException);
 }
 
-TEST(XmlFileRejects, BrokenInputWithoutKeepingAnOldDocument) {
-    TempDir dir;
-    XmlFile file;
+TEST_F(XmlFileTest, RejectsBrokenInputWithoutKeepingAnOldDocument) {
     EXPECT_EQ(file.load(TBString::fromBytes(dir / "missing.xml")), terbin::TB_FILE_NOT_FOUND);
     EXPECT_EQ(tb_status_getLastError(), terbin::TB_FILE_NOT_FOUND);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
@@ -94,7 +91,7 @@ TEST(XmlFileRejects, BrokenInputWithoutKeepingAnOldDocument) {
     testing::internal::CaptureStderr();
     for (const std::string& text : broken) {
         ASSERT_EQ(file.loadMemory("<ok/>"), 0u);
-        EXPECT_EQ(loadText(file, dir, text), XmlFile::Malformed) << text;
+        EXPECT_EQ(load(text), XmlFile::Malformed) << text;
         EXPECT_EQ(tb_status_getLastError(), XmlFile::Malformed);
         EXPECT_FALSE(file.isLoaded());
         EXPECT_EQ(file.findNode(L"ok"), nullptr);
@@ -102,20 +99,17 @@ TEST(XmlFileRejects, BrokenInputWithoutKeepingAnOldDocument) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "parse errors are not printed";
 }
 
-TEST(XmlFileRejects, FilesOverTheSizeCap) {
-    TempDir dir;
-    XmlFile file;
+TEST_F(XmlFileTest, RejectsFilesOverTheSizeCap) {
     std::string doc = "<r>" + std::string(XmlFile::MaxFileSize - 7, 'x') + "</r>";
-    ASSERT_EQ(loadText(file, dir, doc), 0u) << "exactly at the cap";
+    ASSERT_EQ(load(doc), 0u) << "exactly at the cap";
     doc.insert(3, "x");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(loadText(file, dir, doc), XmlFile::FileTooLarge);
+    EXPECT_EQ(load(doc), XmlFile::FileTooLarge);
     EXPECT_EQ(file.loadMemory(doc), XmlFile::FileTooLarge);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-TEST(XmlFileHostile, ExternalEntitiesAndDtdsAreNeverRead) {
-    TempDir dir;
+TEST_F(XmlFileTest, ExternalEntitiesAndDtdsAreNeverRead) {
     writeFile(dir / "secret.txt", "TOPSECRET");
     writeFile(dir / "evil.dtd", "<!ENTITY leak \"TOPSECRET\">");
     const std::string secret = "file://" + (dir / "secret.txt");
@@ -126,16 +120,14 @@ TEST(XmlFileHostile, ExternalEntitiesAndDtdsAreNeverRead) {
         "<r xmlns:xi=\"http://www.w3.org/2001/XInclude\">a<xi:include href=\"" + secret +
             "\" parse=\"text\"/>b</r>"};
     for (const std::string& doc : docs) {
-        XmlFile file;
         ASSERT_EQ(file.loadMemory(doc), 0u) << doc;
-        EXPECT_EQ(textOf(file), "ab") << doc;
+        EXPECT_EQ(text(), "ab") << doc;
     }
 }
 
-TEST(XmlFileHostile, EntityExpansionIsRefusedQuicklyBeyondModestUse) {
-    XmlFile file;
+TEST_F(XmlFileTest, EntityExpansionIsRefusedQuicklyBeyondModestUse) {
     ASSERT_EQ(file.loadMemory(laughs(1)), 0u) << "a modest expansion is fine";
-    EXPECT_EQ(textOf(file).size(), 30u);
+    EXPECT_EQ(text().size(), 30u);
     std::string quadratic = "<!DOCTYPE r [<!ENTITY a \"" + std::string(20000, 'x') + "\">]><r>";
     for (int i = 0; i < 2000; ++i) quadratic += "&a;";
     std::string deep;
