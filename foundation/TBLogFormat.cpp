@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace terbin {
 
@@ -66,7 +67,7 @@ std::string byteCount(int64_t value) {
 
 enum class Length { None, Char, Short, Long, LongLong, Max, Size, PtrDiff, LongDouble, Invalid };
 
-Length parseLength(const std::string& text) {
+Length parseLength(std::string_view text) {
     if (text.empty()) {
         return Length::None;
     }
@@ -140,14 +141,6 @@ uint64_t unsignedArgument(va_list& args, Length length) {
         default:
             return va_arg(args, unsigned);
     }
-}
-
-bool isOneOf(char c, const char* set) {
-    return c != '\0' && std::strchr(set, c) != nullptr;
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 // One parsed conversion: the text between '%' and the conversion letter,
@@ -264,46 +257,27 @@ std::string TBLog::format(const char* fmt, va_list args) {
             ++p;
             continue;
         }
+        const logformat::Directive directive = logformat::readDirective(p);
+        p = directive.end;
         Conversion c;
-        while (isOneOf(*p, "-+ #0'")) {
-            c.flags += *p++;
-        }
-        if (*p == '*') {
-            ++p;
-            c.width = std::to_string(va_arg(ap, int));
-        } else {
-            while (isDigit(*p)) {
-                c.width += *p++;
+        c.flags = directive.flags;
+        c.width = directive.widthArgument ? std::to_string(va_arg(ap, int))
+                                          : std::string(directive.width);
+        if (directive.precisionArgument) {
+            // A negative precision counts as none.
+            const int precision = va_arg(ap, int);
+            if (precision >= 0) {
+                c.precision = "." + std::to_string(precision);
             }
+        } else if (directive.hasPrecision) {
+            c.precision = "." + std::string(directive.precision);
         }
-        if (*p == '.') {
-            ++p;
-            if (*p == '*') {
-                ++p;
-                // A negative precision counts as none.
-                const int precision = va_arg(ap, int);
-                if (precision >= 0) {
-                    c.precision.push_back('.');
-                    c.precision.append(std::to_string(precision));
-                }
-            } else {
-                c.precision.push_back('.');
-                while (isDigit(*p)) {
-                    c.precision += *p++;
-                }
-            }
-        }
-        std::string length;
-        while (isOneOf(*p, "hljztLq")) {
-            length += *p++;
-        }
-        c.length = parseLength(length);
-        const char type = *p;
+        c.length = parseLength(directive.length);
+        const char type = directive.type;
         if (type == '\0') {
             out.append(start);
             break;
         }
-        ++p;
         if (c.length == Length::Invalid || !appendArgument(out, c, type, ap)) {
             out.append(start, p);
         }

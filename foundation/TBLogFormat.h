@@ -164,6 +164,53 @@ constexpr bool fits(const Slot& slot, const Argument& argument) {
     return false;
 }
 
+// One directive of a format, as TBLog::format reads it: the text after a '%'
+// that is not "%%", up to and including the conversion letter. The parts are
+// views into the format.
+struct Directive {
+    std::string_view flags;      // of "-+ #0'"
+    std::string_view width;      // digits; empty when none or '*'
+    bool widthArgument = false;  // '*': an int argument gives the width
+    bool hasPrecision = false;   // a '.' was given
+    std::string_view precision;  // the digits after the '.'; empty when '*'
+    bool precisionArgument = false;
+    std::string_view length;    // of "hljztLq", perhaps no modifier the formatter knows
+    char type = '\0';           // '\0' when the format ends first
+    const char* end = nullptr;  // just past the directive
+};
+
+// The directive that starts at `p`, just past its '%'. The one reading of a
+// directive, shared by check(), takesArguments() and TBLog::format.
+constexpr Directive readDirective(const char* p) {
+    auto run = [&p](auto accepts) {
+        const char* start = p;
+        while (accepts(*p)) ++p;
+        return std::string_view(start, static_cast<size_t>(p - start));
+    };
+    Directive directive;
+    directive.flags = run([](char c) { return isOneOf(c, "-+ #0'"); });
+    if (*p == '*') {
+        ++p;
+        directive.widthArgument = true;
+    } else {
+        directive.width = run(isDigit);
+    }
+    if (*p == '.') {
+        ++p;
+        directive.hasPrecision = true;
+        if (*p == '*') {
+            ++p;
+            directive.precisionArgument = true;
+        } else {
+            directive.precision = run(isDigit);
+        }
+    }
+    directive.length = run([](char c) { return isOneOf(c, "hljztLq"); });
+    directive.type = *p;
+    directive.end = *p == '\0' ? p : p + 1;
+    return directive;
+}
+
 // Reads `format` as TBLog::format does and matches each argument it would
 // take against `arguments`, in order. Usable at run time as well.
 constexpr Problem check(const char* format, const Argument* arguments, size_t count) {
@@ -182,31 +229,16 @@ constexpr Problem check(const char* format, const Argument* arguments, size_t co
             ++p;
             continue;
         }
-        while (isOneOf(*p, "-+ #0'")) ++p;
-        if (*p == '*') {
-            ++p;
-            if (const Problem problem = take(star); problem != Problem::None)
+        const Directive directive = readDirective(p);
+        p = directive.end;
+        for (const bool starred : {directive.widthArgument, directive.precisionArgument}) {
+            const Problem problem = starred ? take(star) : Problem::None;
+            if (problem != Problem::None)
                 return problem;
-        } else {
-            while (isDigit(*p)) ++p;
         }
-        if (*p == '.') {
-            ++p;
-            if (*p == '*') {
-                ++p;
-                if (const Problem problem = take(star); problem != Problem::None)
-                    return problem;
-            } else {
-                while (isDigit(*p)) ++p;
-            }
-        }
-        const char* lengthStart = p;
-        while (isOneOf(*p, "hljztLq")) ++p;
-        const std::string_view length(lengthStart, static_cast<size_t>(p - lengthStart));
         Slot slot{};
-        if (*p == '\0' || !slotFor(*p, length, slot))
+        if (directive.type == '\0' || !slotFor(directive.type, directive.length, slot))
             return Problem::UnknownConversion;
-        ++p;
         if (const Problem problem = take(slot); problem != Problem::None)
             return problem;
     }
@@ -225,23 +257,13 @@ constexpr bool takesArguments(const char* format) {
             ++p;
             continue;
         }
-        while (isOneOf(*p, "-+ #0'")) ++p;
-        if (*p == '*')
+        const Directive directive = readDirective(p);
+        if (directive.widthArgument || directive.precisionArgument ||
+            (integerSize(directive.length) != 0 &&
+             isOneOf(directive.type, "diukoxXfFeEgGaAcspn"))) {
             return true;
-        while (isDigit(*p)) ++p;
-        if (*p == '.') {
-            ++p;
-            if (*p == '*')
-                return true;
-            while (isDigit(*p)) ++p;
         }
-        const char* lengthStart = p;
-        while (isOneOf(*p, "hljztLq")) ++p;
-        const std::string_view length(lengthStart, static_cast<size_t>(p - lengthStart));
-        if (integerSize(length) != 0 && isOneOf(*p, "diukoxXfFeEgGaAcspn"))
-            return true;
-        if (*p != '\0')
-            ++p;
+        p = directive.end;
     }
     return false;
 }
