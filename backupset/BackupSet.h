@@ -92,14 +92,14 @@ public:
     // Appends to a failure list under the lock.
     void addFailedFile(const terbin::TBString& path);
     void addFailedFolder(const terbin::TBString& path);
-    // Stores `path` normalised by ULVConfig::fix.
+    // Stores `path` normalised by the installed BackupSetConfiguration.
     void setTargetFolder(const terbin::TBString& path);
 
     // Source folders and exclusions. None of these takes the lock: the lists
     // change only while the set is edited or created.
     //
-    // Appends `pattern`, normalised by ULVConfig::fix, to excludeFiles /
-    // excludeFolders (duplicates allowed).
+    // Appends `pattern`, normalised by the installed BackupSetConfiguration,
+    // to excludeFiles / excludeFolders (duplicates allowed).
     void excludeFile(const terbin::TBString& pattern);
     void excludeFolder(const terbin::TBString& pattern);
     // True when an entry of sourceFolders equals `path` but for letter case;
