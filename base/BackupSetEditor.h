@@ -1,7 +1,6 @@
 // How the application lets a person create or change a backup set. The
-// editor lies above the application core (the wizard, in ui/); the hosting
-// program installs one in ULVbase::backupSetEditor, and the add and edit
-// commands run it.
+// editor lies above the application core (the wizard, in ui/); a hosting
+// program that shows windows installs one in ULVbase::backupSetEditor.
 #pragma once
 
 #include "backupset/BackupSet.h"

@@ -81,7 +81,7 @@ public:
     terbin::TBLockableArray<BackupSet*> backupSets{8};
     // One worker: queued sets run one after another in the order queued.
     terbin::TBThreadPool threadPool{1};
-    // The editor the add and edit commands run; installed by the host, not
+    // The editor that creates and changes sets; installed by the host, not
     // owned. Null where the host shows no windows.
     BackupSetEditor* backupSetEditor = nullptr;
     // Set by the host; while true canClose is false.
