@@ -211,6 +211,26 @@ constexpr Directive readDirective(const char* p) {
     return directive;
 }
 
+// Calls `visit` with each directive of `format` in order ("%%" is none)
+// until it returns false; whether every call returned true.
+template <typename Visit>
+constexpr bool forEachDirective(const char* format, Visit&& visit) {
+    const char* p = format;
+    while (*p != '\0') {
+        if (*p++ != '%')
+            continue;
+        if (*p == '%') {
+            ++p;
+            continue;
+        }
+        const Directive directive = readDirective(p);
+        if (!visit(directive))
+            return false;
+        p = directive.end;
+    }
+    return true;
+}
+
 // Reads `format` as TBLog::format does and matches each argument it would
 // take against `arguments`, in order. Usable at run time as well.
 constexpr Problem check(const char* format, const Argument* arguments, size_t count) {
@@ -221,27 +241,22 @@ constexpr Problem check(const char* format, const Argument* arguments, size_t co
         return fits(slot, arguments[used++]) ? Problem::None : Problem::WrongKind;
     };
     const Slot star{Takes::Integer, sizeof(int)};
-    const char* p = format;
-    while (*p != '\0') {
-        if (*p++ != '%')
-            continue;
-        if (*p == '%') {
-            ++p;
-            continue;
-        }
-        const Directive directive = readDirective(p);
-        p = directive.end;
+    Problem problem = Problem::None;
+    forEachDirective(format, [&](const Directive& directive) {
         for (const bool starred : {directive.widthArgument, directive.precisionArgument}) {
-            const Problem problem = starred ? take(star) : Problem::None;
-            if (problem != Problem::None)
-                return problem;
+            if (starred && (problem = take(star)) != Problem::None)
+                return false;
         }
         Slot slot{};
-        if (directive.type == '\0' || !slotFor(directive.type, directive.length, slot))
-            return Problem::UnknownConversion;
-        if (const Problem problem = take(slot); problem != Problem::None)
-            return problem;
-    }
+        if (directive.type == '\0' || !slotFor(directive.type, directive.length, slot)) {
+            problem = Problem::UnknownConversion;
+            return false;
+        }
+        problem = take(slot);
+        return problem == Problem::None;
+    });
+    if (problem != Problem::None)
+        return problem;
     return used == count ? Problem::None : Problem::TooManyArguments;
 }
 
@@ -249,23 +264,12 @@ constexpr Problem check(const char* format, const Argument* arguments, size_t co
 // precision, or a conversion it knows with a length modifier it knows (paired
 // or not). Unlike check(), this follows the formatter's leniency exactly.
 constexpr bool takesArguments(const char* format) {
-    const char* p = format;
-    while (*p != '\0') {
-        if (*p++ != '%')
-            continue;
-        if (*p == '%') {
-            ++p;
-            continue;
-        }
-        const Directive directive = readDirective(p);
-        if (directive.widthArgument || directive.precisionArgument ||
-            (integerSize(directive.length) != 0 &&
-             isOneOf(directive.type, "diukoxXfFeEgGaAcspn"))) {
-            return true;
-        }
-        p = directive.end;
-    }
-    return false;
+    return !forEachDirective(format, [](const Directive& directive) {
+        const bool takes =
+            directive.widthArgument || directive.precisionArgument ||
+            (integerSize(directive.length) != 0 && isOneOf(directive.type, "diukoxXfFeEgGaAcspn"));
+        return !takes;
+    });
 }
 
 // Deliberately not constexpr, and never defined: the compile-time check calls
