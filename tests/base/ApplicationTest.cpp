@@ -1,19 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <functional>
 #include <memory>
 #include <vector>
 
 #include "base/ULVbase.h"
 #include "foundation/TBFileInfo.h"
-#include "foundation/TBThread.h"
 #include "foundation/TBTime.h"
 #include "support/Eventually.h"
 #include "support/ScriptGate.h"
 #include "support/TempDir.h"
 
-using terbin::TBJob;
 using terbin::TBString;
 
 namespace {
@@ -93,14 +89,13 @@ TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheBatchAndEachPostsOneDoneMessa
     EXPECT_EQ(count, 3);
 }
 
-TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchAndTheNextBatchStartsAfresh) {
+TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchIncludingSetsJoiningIt) {
     ScriptGate gate(dir / "gate");
     BackupSet* running = makeSet("running", &gate);
     theBaseApp.startBackupSet(running);
     theBaseApp.startBackupSet(makeSet("queued"));
     EXPECT_TRUE(gate.waitUntilReached());
     EXPECT_EQ(running->status, RunningPreScript);
-    const TBString old = theBaseApp.backupDateTime;
     theBaseApp.runAllowed = false;
     theBaseApp.startBackupSet(makeSet("joiner"));
     EXPECT_FALSE(theBaseApp.canClose());
@@ -110,70 +105,6 @@ TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchAndTheNextBatchStartsAfresh) 
     for (const auto& set : sets) EXPECT_EQ(set->status, Cancelled) << set->backupName.narrow();
     theBaseApp.busy = true;
     EXPECT_FALSE(theBaseApp.canClose());
-
-    // Requests left on a set from an earlier run do not carry over.
-    ASSERT_TRUE(eventually([&] { return localStamp() != old; }));
-    BackupSet* late = makeSet("late");
-    late->stopRequested = true;
-    late->pauseRequested = true;
-    theBaseApp.startBackupSet(late);
-    EXPECT_NE(theBaseApp.backupDateTime, old);
-    EXPECT_TRUE(theBaseApp.runAllowed);
-    ASSERT_TRUE(idle());
-    EXPECT_EQ(late->status, Complete);
-    EXPECT_TRUE(backedUpInto("late", theBaseApp.backupDateTime));
-}
-
-// Runs `work` on a pool.
-struct FunctionJob : TBJob {
-    explicit FunctionJob(std::function<void()> f) : work(std::move(f)) {}
-    uint32_t run() override {
-        work();
-        return 0;
-    }
-    std::function<void()> work;
-};
-
-struct TrackedSet : BackupSet {
-    explicit TrackedSet(int& counter) : deleted(counter) {}
-    ~TrackedSet() override { ++deleted; }
-    int& deleted;
-};
-
-TEST(ApplicationExit, JobEndingAfterShutdownPostsNothingAndExitDeletesEverySet) {
-    ULVbase app;  // the current application while it lives
-    CWnd window;
-    app.m_pMainWnd = &window;
-    ASSERT_EQ(app.InitInstance(), TRUE);
-    EXPECT_EQ(AfxGetResourceHandle(), app.resourceHandle);
-    app.threadPool.add(new FunctionJob([] {}));
-    MSG msg{};
-    ASSERT_TRUE(window.waitMessage(msg, 10000));
-    EXPECT_TRUE(msg.hwnd == window.m_hWnd && msg.message == 0x8001 && msg.wParam == 0 &&
-                msg.lParam == 0);
-    std::atomic<bool> started{false};
-    // Runs until the pool refuses a further job: still running when the shutdown begins.
-    app.threadPool.add(new FunctionJob([&] {
-        started = true;
-        eventually([&] {
-            auto probe = std::make_unique<FunctionJob>([] {});
-            if (app.threadPool.add(probe.get()) != 0)
-                return true;
-            probe.release();
-            return false;
-        });
-    }));
-    ASSERT_TRUE(eventually([&] { return started.load(); }));
-    app.shutdown();
-    EXPECT_EQ(window.pendingMessageCount(), 0u);
-
-    int deleted = 0;
-    app.backupSets.add(new TrackedSet(deleted));
-    app.backupSets.add(nullptr);
-    app.backupSets.add(new TrackedSet(deleted));
-    EXPECT_EQ(app.ExitInstance(), 0);
-    EXPECT_EQ(deleted, 2);
-    EXPECT_EQ(app.backupSets.size(), 0);
 }
 
 }  // namespace

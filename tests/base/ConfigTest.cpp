@@ -46,20 +46,6 @@ TEST_F(ConfigTest, ProductFileBesideTheExecutableHidesTheParentsOneAndBothOverri
     EXPECT_EQ(version(), "Beside|1.1.6 build 300");
 }
 
-TEST_F(ConfigTest, StringTablesFollowTheMessagesTable) {
-    // theBaseApp keeps its tables for good: a section of this test's own.
-    const std::string section = dir.path().substr(dir.path().rfind('/') + 1);
-    writeFile(dir / "A/resources/messages.ini", "[" + section + "]\nshared = messages\n");
-    writeFile(dir / "A/resources/ulvaren-host.ini",
-              "[" + section + "]\nshared = host\nown = host\n");
-    const auto load = [&](const wchar_t* key) {
-        return theBaseApp.loadString(TBString::fromBytes(section), key, L"none").narrow();
-    };
-    EXPECT_TRUE(ULVConfig().init(0));
-    EXPECT_EQ(load(L"shared"), "messages");
-    EXPECT_EQ(load(L"own"), "host");
-}
-
 TEST_F(ConfigTest, InitKeepsADataFolderSetBeforeOrTakesOneUnderCommonDataAndCreatesIt) {
     const std::string fromFile = "DATA_DIR = " + dir / "from-file/data" + "\n";
     const std::tuple<std::string, const char*, const char*> cases[] = {

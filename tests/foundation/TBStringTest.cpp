@@ -28,27 +28,3 @@ TEST(TBStringCase, CompareNoCaseFoldsUnicode) {
     EXPECT_NE(TBString::fromBytes("\xc4").compareNoCase(TBString::fromBytes("\xe4")), 0)
         << "raw bytes have no case";
 }
-
-TEST(TBStringText, SearchSliceQuoteAndConvertNumbers) {
-    const TBString s(L"D:/data/pro*/logs");
-    EXPECT_EQ(s.firstOf(L"*?["), 11);
-    EXPECT_EQ(s.first(L'/', 3), 7);
-    EXPECT_EQ(s.last(L'/'), 12);
-    EXPECT_EQ(s.indexOf(L"data"), 3);
-    EXPECT_EQ(s.indexOf(L"zzz"), -1);
-    EXPECT_EQ(s.left(7), TBString(L"D:/data"));
-    EXPECT_EQ(s.left(100), s);
-    EXPECT_EQ(s.mid(12), TBString(L"/logs"));
-    EXPECT_EQ(s.mid(3, 4), TBString(L"data"));
-    EXPECT_EQ(s.mid(99), TBString());
-    EXPECT_EQ(TBString(L"a.b.c").replace(L".", L"\\."), TBString(L"a\\.b\\.c"));
-    EXPECT_EQ(TBString(L"/opt/my tools/run").quote(L'"', true, 0),
-              TBString(L"\"/opt/my tools/run\""));
-    EXPECT_EQ(TBString(L"\"quoted\"").quote(L'"', true, 0), TBString(L"\"quoted\""));
-    EXPECT_EQ(TBString(L"plain").quote(L'"', false, 0), TBString(L"plain"));
-    EXPECT_EQ(TBString(L"say \"hi\"").quote(L'"', true, L'\\'), TBString(L"\"say \\\"hi\\\"\""));
-    EXPECT_EQ(TBString(L"  -42x").toInt32(), -42);
-    EXPECT_EQ(TBString(L"x").toInt32(), 0);
-    EXPECT_EQ(TBString(L"99999999999").toInt32(), INT32_MAX);
-    EXPECT_EQ(TBString::valueOf(-7), TBString(L"-7"));
-}

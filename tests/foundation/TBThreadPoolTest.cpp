@@ -48,11 +48,6 @@ public:
     std::latch* const hold;
 };
 
-void notified(const std::string& who, TBJob* job, int code) {
-    record(who + " " + std::to_string(static_cast<TestJob*>(job)->id) + " code " +
-           std::to_string(code));
-}
-
 class ThreadPoolTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -60,23 +55,6 @@ protected:
         events.clear();
     }
 };
-
-TEST_F(ThreadPoolTest, RunsJobsInQueueOrderAndNotifiesBeforeDestroying) {
-    TBThreadPool pool(1);
-    pool.setNotificationFunction([](TBJob* job, int code) { notified("pool", job, code); });
-    std::vector<std::string> expected;
-    for (int id = 0; id < 5; ++id) {
-        const auto own = [](TBJob* job, int code) { notified("job", job, code); };
-        ASSERT_EQ(pool.add(new TestJob(id, own)), 0);
-        const std::string n = std::to_string(id);
-        expected.insert(expected.end(), {"run " + n, "pool " + n + " code 3",
-                                         "job " + n + " code 3", "destroy " + n});
-    }
-    ASSERT_TRUE(eventually([] { return countEvents("destroy ") == 5; }));
-    EXPECT_EQ(pool.getTotalJobCount(), 0);
-    std::lock_guard<std::mutex> guard(eventsMutex);
-    EXPECT_EQ(events, expected);
-}
 
 TEST_F(ThreadPoolTest, CountIncludesTheRunningJobAndShutdownDiscardsTheQueuedOnes) {
     std::latch release{1};

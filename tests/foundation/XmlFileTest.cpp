@@ -43,51 +43,13 @@ protected:
 
 }  // namespace
 
-TEST_F(XmlFileTest, FindsElementsAndTheirText) {
-    ASSERT_EQ(load("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved -->\n"
-                   "<backupset>\n  <Name>Caf\xc3\xa9 &amp; \xf0\x9f\x98\x80</Name>\n"
-                   "  <name>lower</name>\n  <PreBackup><Program><![CDATA[a<b]]></Program>"
-                   "<Args> x <!-- c --> y </Args></PreBackup>\n</backupset>\n"),
-              0u);
-    XmlNode* set = file.findNode(L"backupset");
-    ASSERT_NE(set, nullptr);
-    EXPECT_EQ(set->findNode(L"Name")->toString(), TBString(L"Caf\u00e9 & \U0001F600"));
-    EXPECT_EQ(set->findNode(L"name")->toString(), TBString(L"lower"));
-    XmlNode* pre = set->findNode(L"PreBackup");
-    EXPECT_EQ(pre->findNode(L"Program")->toString(), TBString(L"a<b"));
-    EXPECT_EQ(pre->findNode(L"Args")->toString(), TBString(L" x  y "));
-    EXPECT_EQ(set->findNode(L"Program"), nullptr) << "only children are searched";
-}
-
-TEST_F(XmlFileTest, IteratorYieldsEveryChildInOrderThenThrows) {
-    ASSERT_EQ(file.loadMemory("<l><a>1</a> <!--c--><b>2</b><![CDATA[d]]><?pi x?><a>1</a></l>"), 0u);
-    auto it = file.findNode(L"l")->iterator();
-    std::vector<std::pair<int32_t, std::string>> seen;
-    while (it.hasNext()) {
-        XmlNode* child = it.next();
-        seen.emplace_back(child->getType(),
-                          child->getName().narrow() + "=" + child->toString().narrow());
-    }
-    const std::vector<std::pair<int32_t, std::string>> expected = {
-        {2, "a=1"}, {3, "= "}, {8, "=c"}, {2, "b=2"}, {4, "=d"}, {7, "=x"}, {2, "a=1"}};
-    EXPECT_EQ(seen, expected);
-    EXPECT_THROW(it.next(), terbin::TBNoSuchElementException);
-}
-
 TEST_F(XmlFileTest, RejectsBrokenInputWithoutKeepingAnOldDocument) {
     EXPECT_EQ(file.load(TBString::fromBytes(dir / "missing.xml")), terbin::TB_FILE_NOT_FOUND);
     EXPECT_EQ(tb_status_getLastError(), terbin::TB_FILE_NOT_FOUND);
     ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
     EXPECT_NE(file.load(TBString::fromBytes(dir / "fifo")), 0u) << "must not block on a FIFO";
-    const std::string broken[] = {
-        "",
-        "<backupset><Name>A</Na",
-        "<backupset><Name>A</Name>",
-        "Name=A\nType=2\n",
-        "<a/><b/>",
-        std::string("\x00\xff\xfe\x13<\x80garbage\x01", 13),
-        "\xef\xbb\xbf<r>\xff\xfe</r>",
-        "<?xml version=\"1.0\" encoding=\"ISO-2022-JP\"?><b>\x1b$B\xff</b>"};
+    const std::string broken[] = {"", "<backupset><Name>A</Name>", "Name=A\n",
+                                  "\xef\xbb\xbf<r>\xff\xfe</r>"};
     testing::internal::CaptureStderr();
     for (const std::string& text : broken) {
         ASSERT_EQ(file.loadMemory("<ok/>"), 0u);
@@ -103,10 +65,8 @@ TEST_F(XmlFileTest, RejectsFilesOverTheSizeCap) {
     std::string doc = "<r>" + std::string(XmlFile::MaxFileSize - 7, 'x') + "</r>";
     ASSERT_EQ(load(doc), 0u) << "exactly at the cap";
     doc.insert(3, "x");
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(load(doc), XmlFile::FileTooLarge);
     EXPECT_EQ(file.loadMemory(doc), XmlFile::FileTooLarge);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 TEST_F(XmlFileTest, ExternalEntitiesAndDtdsAreNeverRead) {
