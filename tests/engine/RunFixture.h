@@ -20,18 +20,11 @@
 #include "support/TempDir.h"
 
 // Makes `folder` the current folder for the rest of the scope.
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::string& folder) : previous_(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
-    }
-    ~CurrentFolder() {
-        std::error_code ignored;
-        std::filesystem::current_path(previous_, ignored);
-    }
-
-private:
-    std::filesystem::path previous_;
+struct CurrentFolder {
+    explicit CurrentFolder(const std::string& folder) { std::filesystem::current_path(folder); }
+    ~CurrentFolder() { std::filesystem::current_path(previous, ignored); }
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::error_code ignored;
 };
 
 class RunFixture : public ::testing::Test {
@@ -59,6 +52,14 @@ protected:
         set.backupAddComputerFolder = 0;
     }
 
+    // a.txt, b.tmp, sub/c.txt, sub/deeper/d.txt and cache/e.txt: 5 files, 28 bytes.
+    void writeTree() {
+        writeFile(source + "/a.txt", "alpha");
+        writeFile(source + "/b.tmp", "scratch");
+        writeFile(source + "/sub/c.txt", "charlie!");
+        writeFile(source + "/sub/deeper/d.txt", "delta");
+        writeFile(source + "/cache/e.txt", "cached");
+    }
     void run() {
         BackupJob job(&set);
         job.run();

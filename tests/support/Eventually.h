@@ -20,12 +20,11 @@ bool eventually(Condition&& condition, std::chrono::milliseconds limit = Eventua
     // Starts fine-grained, so a quick event is seen at once, and backs off
     // so a slow one costs little.
     std::chrono::microseconds pause{100};
-    for (;;) {
-        if (condition())
-            return true;
+    while (!condition()) {
         if (Clock::now() >= deadline)
             return condition();
         std::this_thread::sleep_for(pause);
         pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(10));
     }
+    return true;
 }

@@ -74,7 +74,8 @@ public:
         return count == 0 ? 0 : target_.write(fd, buffer, count);
     }
     ssize_t copyFileRange(int fdIn, int fdOut, size_t count) override {
-        if (hooked(Read, pathOf(fdIn)))
+        const std::string source = pathOf(fdIn);
+        if (std::lock_guard<std::mutex> guard(mutex_); find(Read, source))
             return failed(EXDEV);
         for (const Call call : {KernelCopy, Write}) {
             const Outcome outcome = decide(call, pathOf(fdOut));
@@ -114,22 +115,19 @@ private:
         const auto it = paths_.find(fd);
         return it == paths_.end() ? std::string() : it->second;
     }
-    bool hooked(Call call, const std::string& path) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        const Hooked& entry = hooks_[call];
-        return entry.hook && path.find(entry.part) != std::string::npos;
+    // The hook on `call` when `path` is one of its paths; under the lock.
+    Hooked* find(Call call, const std::string& path) {
+        Hooked& entry = hooks_[call];
+        return entry.hook && path.find(entry.part) != std::string::npos ? &entry : nullptr;
     }
     Outcome decide(Call call, const std::string& path) {
-        Hook hook;
-        int index = 0;
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            Hooked& entry = hooks_[call];
-            if (!entry.hook || path.find(entry.part) == std::string::npos)
-                return {};
-            hook = entry.hook;
-            index = entry.calls++;
-        }
+        std::unique_lock<std::mutex> guard(mutex_);
+        Hooked* entry = find(call, path);
+        if (!entry)
+            return {};
+        const Hook hook = entry->hook;
+        const int index = entry->calls++;
+        guard.unlock();
         return hook(index);
     }
 

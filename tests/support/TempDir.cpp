@@ -2,25 +2,18 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "ulv-test-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
+    path_ = (fs::temp_directory_path() / "ulv-test-XXXXXX").string();
+    if (!mkdtemp(path_.data()))
         throw std::runtime_error("mkdtemp failed");
-    path_ = buffer.data();
 }
 
 TempDir::~TempDir() {
@@ -47,37 +40,17 @@ void writeFile(const std::string& path, const std::string& contents) {
         throw std::runtime_error("cannot write " + path);
 }
 
-void writePatternFile(const std::string& path, uint64_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (uint64_t at = 0; at < size; at += sizeof x) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        std::memcpy(&bytes[at], &x, std::min<uint64_t>(sizeof x, size - at));
-    }
-    writeFile(path, bytes);
-}
-
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool sameContents(const std::string& a, const std::string& b) {
-    return exists(a) && exists(b) && readFile(a) == readFile(b);
-}
-
 bool exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return fs::exists(fs::symlink_status(path));
 }
 
 void setMtime(const std::string& path, int64_t seconds, long nanoseconds) {
-    struct timespec times[2];
-    times[0].tv_sec = seconds;
-    times[0].tv_nsec = nanoseconds;
-    times[1] = times[0];
+    const struct timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
         throw std::runtime_error("utimensat failed on " + path);
     }

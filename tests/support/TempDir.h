@@ -22,11 +22,7 @@ private:
 
 // Writes `contents` to `path`, creating missing parent folders.
 void writeFile(const std::string& path, const std::string& contents);
-// Writes `size` bytes of a position-dependent pattern (so misplaced chunks show).
-void writePatternFile(const std::string& path, uint64_t size, uint32_t seed = 1);
 std::string readFile(const std::string& path);
-// Whether both files exist and hold the same bytes.
-bool sameContents(const std::string& a, const std::string& b);
 void makeDirs(const std::string& path);
 // Whether there is an entry at `path`; a dangling link counts.
 bool exists(const std::string& path);
