@@ -10,6 +10,7 @@
 #include "backupset/BackupSet.h"
 #include "engine/RunContext.h"
 #include "foundation/TBFileInfo.h"
+#include "foundation/TBFolder.h"
 #include "foundation/TBList.h"
 #include "foundation/TBLog.h"
 #include "foundation/TBThreadPool.h"
@@ -53,6 +54,17 @@ public:
     // the job was stopped meanwhile, else errno of the failed open, read or
     // write. A failure appends the source to the set's failedFiles.
     uint32_t copyFile(const terbin::TBString& source, const terbin::TBString& target);
+    // The same for the file `entry` that a listing of the open `sourceFolder`
+    // gave, copied into the open `targetFolder` under the same name. The copy
+    // is written under a temporary name and replaces an older copy only when
+    // it is complete, so a failed or stopped copy leaves the older one as it
+    // was. `source` and `target` are the two paths, for logs and reports.
+    uint32_t copyFileAt(const terbin::TBFolder& sourceFolder, const terbin::TBFileInfo& entry,
+                        const terbin::TBFolder& targetFolder, const terbin::TBString& source,
+                        const terbin::TBString& target);
+    // Whether `name` has the form of the temporary names copies are written
+    // under (left behind only by a run that was killed).
+    static bool isTemporaryName(const terbin::TBString& name);
     // 365 (0555) for a read-only file, else 511 (0777): a mode for _chmod.
     static int32_t filemode(const terbin::TBString& path);
     static int32_t filemode(const terbin::TBFileInfo& info);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cerrno>
 
 namespace terbin {
@@ -15,6 +16,13 @@ public:
         int fd;
         do {
             fd = ::open(path, flags | O_CLOEXEC, mode);
+        } while (fd < 0 && errno == EINTR);
+        return fd;
+    }
+    int openat(int dirfd, const char* name, int flags, mode_t mode) override {
+        int fd;
+        do {
+            fd = ::openat(dirfd, name, flags | O_CLOEXEC, mode);
         } while (fd < 0 && errno == EINTR);
         return fd;
     }
@@ -43,6 +51,9 @@ public:
     int ftruncate(int fd, off_t length) override { return ::ftruncate(fd, length); }
     int close(int fd) override { return ::close(fd); }
     int fstat(int fd, struct stat* info) override { return ::fstat(fd, info); }
+    int fstatfs(int fd, struct statfs* info) override { return ::fstatfs(fd, info); }
+    int fsync(int fd) override { return ::fsync(fd); }
+    int syncfs(int fd) override { return ::syncfs(fd); }
     int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* info) override {
         return ::statx(dirfd, path, flags, mask, info);
     }
@@ -54,10 +65,20 @@ public:
         return ::utimensat(dirfd, path, times, flags);
     }
     int mkdir(const char* path, mode_t mode) override { return ::mkdir(path, mode); }
+    int mkdirat(int dirfd, const char* name, mode_t mode) override {
+        return ::mkdirat(dirfd, name, mode);
+    }
+    int unlinkat(int dirfd, const char* name, int flags) override {
+        return ::unlinkat(dirfd, name, flags);
+    }
+    int renameat(int fromDirfd, const char* from, int toDirfd, const char* to) override {
+        return ::renameat(fromDirfd, from, toDirfd, to);
+    }
     int rmdir(const char* path) override { return ::rmdir(path); }
     int unlink(const char* path) override { return ::unlink(path); }
     int rename(const char* from, const char* to) override { return ::rename(from, to); }
     DIR* opendir(const char* path) override { return ::opendir(path); }
+    DIR* fdopendir(int fd) override { return ::fdopendir(fd); }
     struct dirent* readdir(DIR* dir) override {
         return ::readdir(dir);
     }

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/types.h>
 
 namespace terbin {
@@ -20,6 +21,8 @@ public:
     virtual ~SystemInterface() = default;
 
     virtual int open(const char* path, int flags, mode_t mode) = 0;
+    // open relative to the folder open as `dirfd`.
+    virtual int openat(int dirfd, const char* name, int flags, mode_t mode) = 0;
     virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
     virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
     // Copies inside the kernel from the current position of `fdIn` to that of
@@ -29,6 +32,9 @@ public:
     virtual int ftruncate(int fd, off_t length) = 0;
     virtual int close(int fd) = 0;
     virtual int fstat(int fd, struct stat* info) = 0;
+    virtual int fstatfs(int fd, struct statfs* info) = 0;
+    virtual int fsync(int fd) = 0;
+    virtual int syncfs(int fd) = 0;
     // statx relative to `dirfd` (AT_FDCWD for plain paths).
     virtual int statx(int dirfd, const char* path, int flags, unsigned mask,
                       struct statx* info) = 0;
@@ -39,10 +45,15 @@ public:
     virtual int utimensat(int dirfd, const char* path, const struct timespec times[2],
                           int flags) = 0;
     virtual int mkdir(const char* path, mode_t mode) = 0;
+    virtual int mkdirat(int dirfd, const char* name, mode_t mode) = 0;
+    virtual int unlinkat(int dirfd, const char* name, int flags) = 0;
+    virtual int renameat(int fromDirfd, const char* from, int toDirfd, const char* to) = 0;
     virtual int rmdir(const char* path) = 0;
     virtual int unlink(const char* path) = 0;
     virtual int rename(const char* from, const char* to) = 0;
     virtual DIR* opendir(const char* path) = 0;
+    // A listing of the folder open as `fd`, which the listing then owns.
+    virtual DIR* fdopendir(int fd) = 0;
     // Returns null at the end of the listing (errno untouched) or on error (errno set).
     virtual struct dirent* readdir(DIR* dir) = 0;
     virtual int closedir(DIR* dir) = 0;
@@ -63,6 +74,9 @@ public:
     explicit SystemInterfaceWrapper(SystemInterface& target) : target_(target) {}
 
     int open(const char* p, int f, mode_t m) override { return target_.open(p, f, m); }
+    int openat(int d, const char* p, int f, mode_t m) override {
+        return target_.openat(d, p, f, m);
+    }
     ssize_t read(int fd, void* b, size_t n) override { return target_.read(fd, b, n); }
     ssize_t write(int fd, const void* b, size_t n) override { return target_.write(fd, b, n); }
     ssize_t copyFileRange(int in, int out, size_t n) override {
@@ -72,6 +86,9 @@ public:
     int ftruncate(int fd, off_t l) override { return target_.ftruncate(fd, l); }
     int close(int fd) override { return target_.close(fd); }
     int fstat(int fd, struct stat* i) override { return target_.fstat(fd, i); }
+    int fstatfs(int fd, struct statfs* i) override { return target_.fstatfs(fd, i); }
+    int fsync(int fd) override { return target_.fsync(fd); }
+    int syncfs(int fd) override { return target_.syncfs(fd); }
     int statx(int d, const char* p, int f, unsigned m, struct statx* i) override {
         return target_.statx(d, p, f, m, i);
     }
@@ -83,10 +100,16 @@ public:
         return target_.utimensat(d, p, t, f);
     }
     int mkdir(const char* p, mode_t m) override { return target_.mkdir(p, m); }
+    int mkdirat(int d, const char* p, mode_t m) override { return target_.mkdirat(d, p, m); }
+    int unlinkat(int d, const char* p, int f) override { return target_.unlinkat(d, p, f); }
+    int renameat(int d, const char* a, int e, const char* b) override {
+        return target_.renameat(d, a, e, b);
+    }
     int rmdir(const char* p) override { return target_.rmdir(p); }
     int unlink(const char* p) override { return target_.unlink(p); }
     int rename(const char* a, const char* b) override { return target_.rename(a, b); }
     DIR* opendir(const char* p) override { return target_.opendir(p); }
+    DIR* fdopendir(int fd) override { return target_.fdopendir(fd); }
     struct dirent* readdir(DIR* d) override {
         return target_.readdir(d);
     }

@@ -2,7 +2,8 @@
 // listing. Entries are classified without following them first: a symbolic
 // link to a folder is a directory with isSymbolicLink(); a symbolic link to a
 // file is a file (its target's size and times); a dangling link, FIFO, socket
-// or device is neither file nor directory.
+// or device is neither file nor directory. A listed entry that could not be
+// examined is neither either, with getError() saying why.
 #pragma once
 
 #include <sys/types.h>
@@ -16,6 +17,11 @@ namespace terbin {
 
 class TBFileInfo {
 public:
+    // What a query asks the file system for. Every query gives the kind,
+    // the identity (device and inode) and the mode; ChangeTest adds what the
+    // change test compares, All the rest.
+    enum class Fields : uint8_t { ChangeTest, All };
+
     TBFileInfo() = default;
     // Queries `path` now; an entry that does not exist gives a record that is
     // neither file nor directory, with exists() false.
@@ -33,8 +39,15 @@ public:
     // Read-only means no owner-write permission.
     bool isReadOnly() const { return (mode_ & 0200) == 0; }
     bool isSymbolicLink() const { return symlink_; }
-    // No reparse points exist here; a mount point is an ordinary folder.
-    bool isReparsePoint() const { return false; }
+    // A folder that is the root of another mount than the folder listing it
+    // (a mount point, a nested subvolume): it leads to another file system,
+    // as a link would. Only a listing can tell.
+    bool isReparsePoint() const { return reparse_; }
+    // Non-zero when the entry was listed but could not be examined (the
+    // result code of the failure); the record then knows only its name and
+    // whether the listing called it a folder.
+    uint32_t getError() const { return error_; }
+    bool isListedAsFolder() const { return listedAsFolder_; }
     mode_t getMode() const { return mode_; }
     uid_t getOwner() const { return owner_; }
     gid_t getGroup() const { return group_; }
@@ -44,9 +57,16 @@ public:
     uint64_t getDevice() const { return device_; }
     uint64_t getInode() const { return inode_; }
 
-    // Fills the record for `name` inside the folder open as `dirfd`; false
-    // when the entry cannot be queried (it vanished). Used by listings.
-    bool query(int dirfd, const char* name, const TBString& wideName);
+    // Fills the record for `name` inside the folder open as `dirfd`. False
+    // when the entry is gone (it vanished since it was listed); a query that
+    // fails for any other reason returns true with getError() set. Used by
+    // listings and, with an empty name, for the open handle itself.
+    bool query(int dirfd, const char* name, const TBString& wideName,
+               Fields fields = Fields::All);
+    // Completes a listed record: a folder on another device than `device`
+    // (the listing folder's) or at the root of a mount is a reparse point;
+    // `listedAsFolder` is the listing's own word on the entry's kind.
+    void setListedIn(uint64_t device, bool listedAsFolder);
 
     // True when `path` names an existing regular file / folder (links followed).
     static bool isFile(const TBString& path);
@@ -62,7 +82,7 @@ public:
 
 private:
     enum class Kind : uint8_t { Other, File, Directory };
-    bool fill(int dirfd, const char* path);
+    bool fill(int dirfd, const char* path, Fields fields);
 
     TBString name_;
     int64_t size_ = 0;
@@ -74,9 +94,13 @@ private:
     gid_t group_ = 0;
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
+    uint32_t error_ = 0;
     Kind kind_ = Kind::Other;
     bool symlink_ = false;
     bool exists_ = false;
+    bool mountRoot_ = false;
+    bool reparse_ = false;
+    bool listedAsFolder_ = false;
 };
 
 }  // namespace terbin

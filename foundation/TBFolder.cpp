@@ -1,22 +1,146 @@
 #include "foundation/TBFolder.h"
 
+#include <sys/sysmacros.h>
+
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <unordered_map>
 
 #include "foundation/SystemInterface.h"
+#include "foundation/TBFilename.h"
 #include "foundation/TBResult.h"
 
 namespace terbin {
 
-TBFolder::TBFolder(const TBString& path) : path_(path) {
-    dir_ = tb_system().opendir(path.isEmpty() ? "." : path.narrow().c_str());
-    if (!dir_)
-        tb_status_setLastError(tb_result_fromErrno(errno));
+namespace {
+
+constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+// Device numbers of the mounts in the table, each with whether its type is
+// a kernel pseudo file system. Read again when a device is met that the
+// table did not have, since mounts come and go.
+class MountTable {
+public:
+    bool isPseudo(uint64_t device) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto known = devices_.find(device);
+        if (known == devices_.end() && unknown_.count(device) == 0) {
+            read();
+            known = devices_.find(device);
+            if (known == devices_.end())
+                unknown_.insert(device);
+        }
+        return known != devices_.end() && known->second;
+    }
+
+private:
+    void read() {
+        static const std::set<std::string> pseudo = {
+            "proc",      "sysfs",      "devtmpfs",  "devpts",   "cgroup",  "cgroup2",
+            "debugfs",   "tracefs",    "securityfs", "pstore",  "bpf",     "configfs",
+            "fusectl",   "mqueue",     "autofs",    "binfmt_misc", "efivarfs", "selinuxfs",
+            "nsfs",      "hugetlbfs",  "rpc_pipefs", "binder",  "ramfs"};
+        std::ifstream table("/proc/self/mountinfo");
+        std::string line;
+        while (std::getline(table, line)) {
+            // id parent major:minor root point options [tags...] - type source ...
+            std::istringstream fields(line);
+            std::string id, parent, numbers, word;
+            fields >> id >> parent >> numbers;
+            while (fields >> word && word != "-") {
+            }
+            std::string type;
+            fields >> type;
+            unsigned major = 0, minor = 0;
+            if (std::sscanf(numbers.c_str(), "%u:%u", &major, &minor) != 2)
+                continue;
+            bool& flag = devices_[makedev(major, minor)];
+            flag = flag || pseudo.count(type) != 0;
+        }
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<uint64_t, bool> devices_;
+    std::set<uint64_t> unknown_;
+};
+
+}  // namespace
+
+bool tb_file_isPseudoFileSystem(uint64_t device) {
+    static MountTable table;
+    return table.isPseudo(device);
+}
+
+TBFolder::TBFolder(const TBString& path, Fields fields) : path_(path), fields_(fields) {
+    adopt(tb_system().openat(AT_FDCWD, path.isEmpty() ? "." : path.narrow().c_str(), FolderFlags,
+                             0),
+          nullptr);
+}
+
+TBFolder::TBFolder(const TBFolder& parent, const TBFileInfo& entry, Fields fields)
+    : path_(TBFilename::concatPaths(parent.path(), entry.getName())), fields_(fields) {
+    if (!parent.isOpen()) {
+        error_ = TB_INVALID_PARAMETER;
+        return;
+    }
+    // A link the caller chose to follow is followed once, here; anything
+    // else must be the folder itself.
+    const int flags = entry.isSymbolicLink() ? FolderFlags : FolderFlags | O_NOFOLLOW;
+    adopt(tb_system().openat(parent.handle(), entry.getName().narrow().c_str(), flags, 0), &entry);
+}
+
+TBFolder::TBFolder(const TBFolder& parent, const TBString& name, Fields fields)
+    : path_(TBFilename::concatPaths(parent.path(), name)), fields_(fields) {
+    if (!parent.isOpen()) {
+        error_ = TB_INVALID_PARAMETER;
+        return;
+    }
+    adopt(tb_system().openat(parent.handle(), name.narrow().c_str(), FolderFlags | O_NOFOLLOW, 0),
+          nullptr);
+}
+
+void TBFolder::adopt(int fd, const TBFileInfo* expected) {
+    SystemInterface& sys = tb_system();
+    if (fd < 0) {
+        // A link where a folder was listed is refused by O_NOFOLLOW.
+        error_ = tb_status_fail(tb_result_fromErrno(errno == ELOOP ? EACCES : errno));
+        return;
+    }
+    TBFileInfo self;
+    if (!self.query(fd, "", TBString(), Fields::ChangeTest) || self.getError() != 0 ||
+        !self.isDirectory()) {
+        sys.close(fd);
+        error_ = tb_status_fail(self.getError() ? self.getError() : TB_ACCESS_DENIED);
+        return;
+    }
+    if (expected &&
+        (self.getDevice() != expected->getDevice() || self.getInode() != expected->getInode())) {
+        // Replaced since it was listed: not the folder the walk decided on.
+        sys.close(fd);
+        error_ = tb_status_fail(TB_ACCESS_DENIED);
+        return;
+    }
+    device_ = self.getDevice();
+    inode_ = self.getInode();
+    dir_ = sys.fdopendir(fd);
+    if (!dir_) {
+        error_ = tb_status_fail(tb_result_fromErrno(errno));
+        sys.close(fd);
+    }
 }
 
 TBFolder::~TBFolder() {
     if (dir_)
         tb_system().closedir(dir_);
+}
+
+int TBFolder::handle() const {
+    return dir_ ? dirfd(dir_) : -1;
 }
 
 uint32_t TBFolder::read(TBFileInfo& info) {
@@ -26,16 +150,24 @@ uint32_t TBFolder::read(TBFileInfo& info) {
 uint32_t TBFolder::readNext(TBFileInfo& info) {
     if (!dir_)
         return TB_INVALID_PARAMETER;
+    if (error_ != 0)
+        return error_;
     SystemInterface& sys = tb_system();
     for (;;) {
         errno = 0;
         struct dirent* entry = sys.readdir(dir_);
         if (!entry) {
-            return tb_status_fail(errno ? tb_result_fromErrno(errno) : TB_FILE_NOT_FOUND);
+            if (errno == 0)
+                return tb_status_fail(TB_FILE_NOT_FOUND);
+            // The rest of the listing is unknown: the folder has failed.
+            error_ = tb_status_fail(tb_result_fromErrno(errno));
+            return error_;
         }
         const char* name = entry->d_name;
-        if (info.query(dirfd(dir_), name, TBString::fromBytes(std::string_view(name))))
+        if (info.query(dirfd(dir_), name, TBString::fromBytes(std::string_view(name)), fields_)) {
+            info.setListedIn(device_, entry->d_type == DT_DIR);
             return 0;
+        }
     }
 }
 
@@ -70,6 +202,24 @@ uint32_t TBFolder::create(const TBString& path, bool parents) {
     return tb_result_fromErrno(error);
 }
 
+uint32_t TBFolder::createIn(const TBFolder& parent, const TBString& name) {
+    if (!parent.isOpen())
+        return TB_INVALID_PARAMETER;
+    if (tb_system().mkdirat(parent.handle(), name.narrow().c_str(), 0700) == 0)
+        return 0;
+    return tb_status_fail(tb_result_fromErrno(errno));
+}
+
+uint32_t TBFolder::removeIn(const TBFolder& parent, const TBString& name, bool folder) {
+    if (!parent.isOpen())
+        return TB_INVALID_PARAMETER;
+    if (tb_system().unlinkat(parent.handle(), name.narrow().c_str(), folder ? AT_REMOVEDIR : 0) ==
+        0) {
+        return 0;
+    }
+    return tb_status_fail(tb_result_fromErrno(errno == EEXIST ? ENOTEMPTY : errno));
+}
+
 uint32_t TBFolder::remove(const TBString& path) {
     if (tb_system().rmdir(path.narrow().c_str()) == 0)
         return 0;
@@ -78,6 +228,10 @@ uint32_t TBFolder::remove(const TBString& path) {
 
 TBFilteredFolder::TBFilteredFolder(const TBString& path, const TBString& pattern)
     : TBFolder(path), pattern_(pattern.foldCase()) {}
+
+TBFilteredFolder::TBFilteredFolder(const TBFolder& parent, const TBFileInfo& entry,
+                                   const TBString& pattern)
+    : TBFolder(parent, entry), pattern_(pattern.foldCase()) {}
 
 uint32_t TBFilteredFolder::read(TBFileInfo& info) {
     for (;;) {

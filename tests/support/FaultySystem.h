@@ -18,8 +18,11 @@ class FaultySystem : public terbin::SystemInterfaceWrapper {
 public:
     // The calls a hook can be set on. A kernel copy is also a write to its
     // target, and is declined (EXDEV) while its source has a read hook, so
-    // that the source's reads all go through read().
-    enum Call { Open, Read, Write, KernelCopy, Listing, Mkdir };
+    // that the source's reads all go through read(). Calls relative to an
+    // open folder see the folder's path joined with the name. Listing is the
+    // start of a folder's listing, ListingRead each read of it, Examine a
+    // query of an entry's metadata (statx), Remove an unlink or rmdir.
+    enum Call { Open, Read, Write, KernelCopy, Listing, ListingRead, Examine, Mkdir, Remove, Rename };
     // A hook's verdict on one call: fail it with `error`, or let it move at
     // most `limit` bytes (with 0, it moves nothing and reports 0).
     struct Outcome {
@@ -44,11 +47,28 @@ public:
     void fail(Call call, std::string part, int error) {
         on(call, std::move(part), [error](int) { return error; });
     }
+    // Every later successful query of an entry whose path contains `part`
+    // passes its result through `change` (a device number made up, say).
+    void alterExamined(std::string part, std::function<void(struct statx&)> change) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        alterPart_ = std::move(part);
+        alter_ = std::move(change);
+    }
 
     int open(const char* path, int flags, mode_t mode) override {
         if (const int error = decide(Open, path).error)
             return failed(error);
         const int fd = target_.open(path, flags, mode);
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (fd >= 0)
+            paths_[fd] = path;
+        return fd;
+    }
+    int openat(int dirfd, const char* name, int flags, mode_t mode) override {
+        const std::string path = joined(dirfd, name);
+        if (const int error = decide(Open, path).error)
+            return failed(error);
+        const int fd = target_.openat(dirfd, name, flags, mode);
         std::lock_guard<std::mutex> guard(mutex_);
         if (fd >= 0)
             paths_[fd] = path;
@@ -93,10 +113,61 @@ public:
         }
         return target_.opendir(path);
     }
+    DIR* fdopendir(int fd) override {
+        if (const int error = decide(Listing, pathOf(fd)).error) {
+            errno = error;
+            return nullptr;
+        }
+        return target_.fdopendir(fd);
+    }
+    int closedir(DIR* dir) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            paths_.erase(dirfd(dir));
+        }
+        return target_.closedir(dir);
+    }
+    struct dirent* readdir(DIR* dir) override {
+        if (const int error = decide(ListingRead, pathOf(dirfd(dir))).error) {
+            errno = error;
+            return nullptr;
+        }
+        return target_.readdir(dir);
+    }
+    int statx(int dirfd, const char* name, int flags, unsigned mask, struct statx* info) override {
+        const std::string path = joined(dirfd, name);
+        if (const int error = decide(Examine, path).error)
+            return failed(error);
+        const int result = target_.statx(dirfd, name, flags, mask, info);
+        std::function<void(struct statx&)> change;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (alter_ && path.find(alterPart_) != std::string::npos)
+                change = alter_;
+        }
+        if (result == 0 && change)
+            change(*info);
+        return result;
+    }
     int mkdir(const char* path, mode_t mode) override {
         if (const int error = decide(Mkdir, path).error)
             return failed(error);
         return target_.mkdir(path, mode);
+    }
+    int mkdirat(int dirfd, const char* name, mode_t mode) override {
+        if (const int error = decide(Mkdir, joined(dirfd, name)).error)
+            return failed(error);
+        return target_.mkdirat(dirfd, name, mode);
+    }
+    int unlinkat(int dirfd, const char* name, int flags) override {
+        if (const int error = decide(Remove, joined(dirfd, name)).error)
+            return failed(error);
+        return target_.unlinkat(dirfd, name, flags);
+    }
+    int renameat(int fromDirfd, const char* from, int toDirfd, const char* to) override {
+        if (const int error = decide(Rename, joined(toDirfd, to)).error)
+            return failed(error);
+        return target_.renameat(fromDirfd, from, toDirfd, to);
     }
 
 private:
@@ -114,6 +185,13 @@ private:
         std::lock_guard<std::mutex> guard(mutex_);
         const auto it = paths_.find(fd);
         return it == paths_.end() ? std::string() : it->second;
+    }
+    // The path that `name` relative to the folder open as `dirfd` stands for.
+    std::string joined(int dirfd, const char* name) {
+        if (dirfd == AT_FDCWD || name[0] == '/')
+            return name;
+        const std::string folder = pathOf(dirfd);
+        return name[0] == '\0' ? folder : folder + "/" + name;
     }
     // The hook on `call` when `path` is one of its paths; under the lock.
     Hooked* find(Call call, const std::string& path) {
@@ -135,4 +213,6 @@ private:
     std::mutex mutex_;
     std::map<int, std::string> paths_;
     std::map<Call, Hooked> hooks_;
+    std::string alterPart_;
+    std::function<void(struct statx&)> alter_;
 };
