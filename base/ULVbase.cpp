@@ -1,10 +1,12 @@
 #include "base/ULVbase.h"
 
 #include "engine/BackupJob.h"
+#include "foundation/TBLockableObject.h"
 #include "foundation/TBTime.h"
 
 using terbin::TBJob;
 using terbin::TBLocalTime;
+using terbin::TBStringArray;
 using terbin::TBThreadPool;
 
 ULVbase::ULVbase() : CWinApp(nullptr) {
@@ -77,4 +79,11 @@ void ULVbase::onJobNotification(TBJob* /*job*/, int code) {
     CWinApp* app = AfxGetApp();
     if (app && app->m_pMainWnd)
         PostMessageW(app->m_pMainWnd->GetSafeHwnd(), WM_BACKUP_JOB_DONE, 0, 0);
+}
+
+TBStringArray ULVbase::topLevelTargets() const {
+    TBStringArray targets;
+    const terbin::TBReadLock hold(backupSets);
+    for (const BackupSet* set : backupSets) targets.add(BackupJob::topLevelTarget(*set, *this));
+    return targets;
 }

@@ -38,6 +38,8 @@ public:
 
     // Loads the resource library and registers the pool's notification.
     BOOL InitInstance() override;
+    // The top-level targets of every set in the catalogue.
+    terbin::TBStringArray topLevelTargets() const override;
     // Deletes every set of the catalogue (null entries skipped).
     int ExitInstance() override;
     // Removes the pool's notification function and stops the pool.

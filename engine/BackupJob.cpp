@@ -1,6 +1,6 @@
 #include "engine/BackupJob.h"
 
-#include "engine/TargetLister.h"
+#include "engine/TreeLister.h"
 #include "foundation/TBThread.h"
 
 using terbin::TBString;

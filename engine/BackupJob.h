@@ -15,7 +15,7 @@
 #include "foundation/TBLog.h"
 #include "foundation/TBThreadPool.h"
 
-class TargetLister;
+struct FolderStep;
 
 class BackupJob : public terbin::TBJob {
 public:
@@ -107,20 +107,22 @@ public:
     // Safe from any thread.
     bool waitAndCheck() const;
 
-private:
+    // A folder's identity.
     struct FolderId {
         uint64_t device = 0;
         uint64_t inode = 0;
     };
 
-    // The folder this run writes into, met while walking a source that holds it.
-    bool isOwnTarget(const terbin::TBFileInfo& folder) const;
-    // Keeps the folders on the current copy path; false when `folder` is one
-    // of them already (a link back to an ancestor).
-    bool enterFolder(const terbin::TBFileInfo& folder);
-    void leaveFolder();
-    // Copies one expanded source folder into `destination`.
-    void copySource(const terbin::TBString& source, const terbin::TBString& destination);
+private:
+    // Logs and counts what a source listing found besides files to compare.
+    void reportListing(const FolderStep& step);
+    // Creates the target folder of `step` in `parent` (a root with its
+    // missing parents) and opens it as `created`; waits while the volume is
+    // full. 0, or the result code of the failure (112 when stopped waiting).
+    uint32_t createTargetFolder(const FolderStep& step, const terbin::TBFolder* parent,
+                                std::shared_ptr<terbin::TBFolder>& created);
+    // Removes the temporary files a killed run left in the step's target.
+    void removeLeftovers(const FolderStep& step);
     terbin::TBString destinationFor(const terbin::TBString& source,
                                     const terbin::TBString& finalTarget) const;
     void pruneBackupFolders(const terbin::TBString& topLevelTarget,
@@ -128,7 +130,6 @@ private:
     uint32_t runScript(bool pre);
     void logSummary();
 
+    // The folders a source walk skips: the backups of every set.
     std::vector<FolderId> ownTargets_;
-    std::unique_ptr<TargetLister> targetLister_;
-    std::vector<FolderId> folderPath_;
 };

@@ -1,11 +1,13 @@
+#include <climits>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/BackupJob.h"
 #include "engine/RunLog.h"
-#include "engine/TargetLister.h"
+#include "engine/TreeLister.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBResult.h"
@@ -51,7 +53,7 @@ struct FoldedEqual {
 // The names are viewed in place: the list outlives the index.
 class TargetIndex {
 public:
-    explicit TargetIndex(TBList<TBFileInfo>& files) {
+    explicit TargetIndex(std::vector<TBFileInfo>& files) {
         entries_.reserve(static_cast<size_t>(files.size()));
         for (TBFileInfo& info : files) entries_.push_back(&info);
         next_.assign(entries_.size(), -1);
@@ -110,157 +112,232 @@ void BackupJob::scanFolder(const TBString& folder, TBList<TBFileInfo>& folders,
     folders.clear();
     files.clear();
     TBFolder listing(folder);
-    if (!listing.isOpen()) {
-        RunLog::folderUnreadable(log, folder);
-        backupSet->addFailedFolder(folder);
-        return;
-    }
-    TBFileInfo info;
-    while (listing.read(info) == 0) {
-        if (!waitAndCheck())
-            break;
-        const TBString& name = info.getName();
-        if (terbin::tb_file_isDotEntry(name))
-            continue;
-        if (info.isFile()) {
-            if (filter && backupSet->isFileExcluded(name)) {
-                backupSet->filesSkipped += 1;
-            } else {
-                files.add(std::move(info));
-            }
-        } else if (info.isDirectory()) {
-            if (!filter) {
-                folders.add(std::move(info));
+    if (!filter) {
+        if (!listing.isOpen()) {
+            RunLog::folderUnreadable(log, folder);
+            backupSet->addFailedFolder(folder);
+            return;
+        }
+        TBFileInfo info;
+        while (listing.read(info) == 0 && waitAndCheck()) {
+            if (terbin::tb_file_isDotEntry(info.getName()))
                 continue;
-            }
-            const TBString path = TBFilename::concatPaths(listing.path(), name);
-            if ((info.isSymbolicLink() || info.isReparsePoint()) &&
-                backupSet->backupFollowSymLinks == 0) {
-                RunLog::folderLinkSkipped(log, path);
-                backupSet->foldersSkipped += 1;
-            } else if (backupSet->isFolderExcluded(path)) {
-                RunLog::folderSkipped(log, path);
-                backupSet->foldersSkipped += 1;
-            } else if (isOwnTarget(info)) {
-                RunLog::folderSkipped(log, path);
-                backupSet->foldersSkipped += 1;
-            } else {
+            if (info.isFile()) {
+                files.add(std::move(info));
+            } else if (info.isDirectory()) {
                 folders.add(std::move(info));
             }
         }
+        return;
+    }
+    FolderStep step;
+    step.source = folder;
+    std::vector<TBFileInfo> subfolders;
+    TreeLister::listSource(*this, listing, ownTargets_, step, subfolders);
+    reportListing(step);
+    for (TBFileInfo& info : step.files) files.add(std::move(info));
+    for (TBFileInfo& info : subfolders) folders.add(std::move(info));
+}
+
+void BackupJob::reportListing(const FolderStep& step) {
+    for (const ScanNote& note : step.notes) {
+        const TBString path = TBFilename::concatPaths(step.source, note.name);
+        switch (note.kind) {
+            case ScanNote::FileSkipped:
+                backupSet->filesSkipped += 1;
+                break;
+            case ScanNote::FolderLinkSkipped:
+                RunLog::folderLinkSkipped(log, path);
+                backupSet->foldersSkipped += 1;
+                break;
+            case ScanNote::FolderSkipped:
+                RunLog::folderSkipped(log, path);
+                backupSet->foldersSkipped += 1;
+                break;
+            case ScanNote::FileFailed:
+                RunLog::sourceNotOpened(log, path, note.error);
+                backupSet->addFailedFile(path);
+                break;
+            case ScanNote::FolderFailed:
+                RunLog::folderUnreadable(log, path);
+                backupSet->addFailedFolder(path);
+                break;
+        }
+    }
+    if (step.sourceFailed) {
+        RunLog::folderUnreadable(log, step.source);
+        backupSet->addFailedFolder(step.source);
+    }
+}
+
+uint32_t BackupJob::createTargetFolder(const FolderStep& step, const TBFolder* parent,
+                                       std::shared_ptr<TBFolder>& created) {
+    for (;;) {
+        uint32_t result;
+        if (step.depth == 0) {
+            // A root is made with its missing parents, by its path.
+            result = TBFolder::create(step.target, true);
+        } else if (parent == nullptr || parent->handle() < 0) {
+            result = terbin::TB_PATH_NOT_FOUND;
+        } else {
+            result = TBFolder::createIn(*parent, step.name);
+            // Made meanwhile by someone else: fine if it is a folder.
+            if (result == terbin::TB_ALREADY_EXISTS)
+                result = 0;
+        }
+        if (result == terbin::TB_DISK_FULL) {
+            backupSet->waitingForDiskSpace = true;
+            if (!runnable())
+                return result;
+            TBThread::sleep(500);
+            continue;
+        }
+        if (result != 0)
+            return result;
+        backupSet->waitingForDiskSpace = false;
+        created = step.depth == 0 ? std::make_shared<TBFolder>(step.target)
+                                  : std::make_shared<TBFolder>(*parent, step.name);
+        if (created->handle() < 0) {
+            // Something that is no folder has that name.
+            const uint32_t error = created->getError();
+            created.reset();
+            return error == terbin::TB_PATH_NOT_FOUND ? terbin::TB_ALREADY_EXISTS : error;
+        }
+        return 0;
+    }
+}
+
+void BackupJob::removeLeftovers(const FolderStep& step) {
+    std::vector<const TBFileInfo*> leftovers;
+    for (const TBFileInfo& file : step.targetFiles) {
+        if (isTemporaryName(file.getName()))
+            leftovers.push_back(&file);
+    }
+    for (const TBFileInfo* leftover : leftovers) {
+        // A source file of that very name is the user's, and so is its copy.
+        bool theirs = false;
+        for (const TBFileInfo& file : step.files)
+            theirs = theirs || file.nameEquals(leftover->getName());
+        if (!theirs)
+            TBFolder::removeIn(*step.targetFolder, leftover->getName(), false);
     }
 }
 
 uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
-    RunLog::copyingFolder(log, source);
-    backupSet->foldersScanned += 1;
-    uint32_t result = 0;
-    backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
-
-    // The target is listed on the lister's thread while the source is
-    // listed here; its outcome is reported only afterwards, so the log reads
-    // as if the two were listed one after the other.
-    if (!targetLister_)
-        targetLister_ = std::make_unique<TargetLister>(*this);
-    targetLister_->prefetch(target);
-    TBList<TBFileInfo> sourceFolders, sourceFiles, targetFolders, targetFiles;
-    scanFolder(source, sourceFolders, sourceFiles, true);
-    const TargetLister::Outcome outcome = targetLister_->take(target, targetFolders, targetFiles);
-    // The subfolders' targets are listed while this folder's files are
-    // compared and copied; the first to be entered is asked for last, so it
-    // comes first.
-    std::vector<TBString> upcoming;
-    for (const TBFileInfo& folder : sourceFolders) {
-        upcoming.push_back(TBFilename::concatPaths(target, folder.getName()));
-    }
-    for (auto it = upcoming.rbegin(); it != upcoming.rend(); ++it) targetLister_->prefetch(*it);
-
-    if (outcome == TargetLister::Outcome::Unreadable) {
-        RunLog::folderUnreadable(log, target);
-        backupSet->addFailedFolder(target);
-    } else if (outcome == TargetLister::Outcome::Missing) {
-        for (;;) {
-            const uint32_t created = TBFolder::create(target, true);
-            if (created == terbin::TB_DISK_FULL) {
-                backupSet->waitingForDiskSpace = true;
-                if (!runnable())
-                    return created;
-                TBThread::sleep(500);
-                continue;
-            }
-            if (created == 0) {
-                backupSet->waitingForDiskSpace = false;
-                break;
-            }
-            RunLog::folderNotCreated(log, target, created);
-            backupSet->addFailedFolder(target);
-            return created;
+    TreeLister lister(*this, source, target, ownTargets_);
+    // The folders on the path from the root to the one being copied, each
+    // with its open target and the result it will hand to its parent.
+    struct Level {
+        std::shared_ptr<TBFolder> target;
+        uint32_t result = 0;
+    };
+    std::vector<Level> levels;
+    uint32_t rootResult = 0;
+    auto leaveTo = [&](size_t depth) {
+        while (levels.size() > depth) {
+            const uint32_t result = levels.back().result;
+            levels.pop_back();
+            (levels.empty() ? rootResult : levels.back().result) = result;
         }
-    }
+    };
+    // Below a folder whose target could not be made nothing is visited.
+    int skipBelow = INT_MAX;
 
-    TargetIndex index(targetFiles);
-    // The folder is reported before each file; while no copy has changed
-    // the report since, it still stands and is not stored again.
-    bool scanningShown = true;
-    for (const TBFileInfo& file : sourceFiles) {
-        if (!waitAndCheck())
+    FolderStep step;
+    while (lister.next(step)) {
+        if (step.depth > skipBelow)
+            continue;
+        skipBelow = INT_MAX;
+        if (step.depth > 0 && !waitAndCheck())
             break;
-        if (!scanningShown) {
-            backupSet->setState(ScanningFolder, source, TBString(), 0, 0);
-            scanningShown = true;
-        }
-        const TBString& name = file.getName();
-        if (const TBFileInfo* old = index.take(name)) {
-            const int64_t age =
-                file.getLastModificationTime().getTime() - old->getLastModificationTime().getTime();
-            if (old->getSize() == file.getSize() && age > -3 && age < 3) {
-                backupSet->filesUnchanged += 1;
-                continue;
-            }
-        }
-        const TBString from = TBFilename::concatPaths(source, name);
-        const TBString to = TBFilename::concatPaths(target, name);
-        backupSet->setState(CopyingFile, from, to, 0, file.getSize());
-        scanningShown = false;
-        result = copyFile(from, to);
-    }
-
-    for (const TBFileInfo& folder : sourceFolders) {
-        if (!waitAndCheck())
-            break;
-        const TBString& name = folder.getName();
-        if (!enterFolder(folder)) {
+        leaveTo(static_cast<size_t>(step.depth));
+        if (step.kind == FolderStep::Kind::Loop) {
             // Following links, this folder is already being copied further up
             // the path: entering it again would never end.
-            RunLog::folderLinkSkipped(log, TBFilename::concatPaths(source, name));
+            RunLog::folderLinkSkipped(log, step.source);
             backupSet->foldersSkipped += 1;
             continue;
         }
-        result = copyFolder(TBFilename::concatPaths(source, name),
-                            TBFilename::concatPaths(target, name));
-        leaveFolder();
-    }
-    return result;
-}
 
-bool BackupJob::isOwnTarget(const TBFileInfo& folder) const {
-    for (const FolderId& own : ownTargets_) {
-        if (folder.getDevice() == own.device && folder.getInode() == own.inode)
-            return true;
-    }
-    return false;
-}
+        RunLog::copyingFolder(log, step.source);
+        backupSet->foldersScanned += 1;
+        backupSet->setState(ScanningFolder, step.source, TBString(), 0, 0);
+        reportListing(step);
 
-bool BackupJob::enterFolder(const TBFileInfo& folder) {
-    const FolderId id{folder.getDevice(), folder.getInode()};
-    for (const FolderId& open : folderPath_) {
-        if (open.device == id.device && open.inode == id.inode)
-            return false;
-    }
-    folderPath_.push_back(id);
-    return true;
-}
+        Level level;
+        level.target = step.targetFolder;
+        uint32_t refused = 0;
+        switch (step.targetState) {
+            case FolderStep::Target::Listed:
+                break;
+            case FolderStep::Target::Unreadable:
+                RunLog::folderUnreadable(log, step.target);
+                backupSet->addFailedFolder(step.target);
+                // Without a handle nothing can be written into it.
+                if (!level.target)
+                    refused = terbin::TB_ACCESS_DENIED;
+                break;
+            case FolderStep::Target::Missing: {
+                const TBFolder* parent = step.depth > 0 ? levels.back().target.get() : nullptr;
+                const uint32_t created = createTargetFolder(step, parent, level.target);
+                if (created == terbin::TB_DISK_FULL) {
+                    // Stopped while waiting for space.
+                    level.result = created;
+                    levels.push_back(std::move(level));
+                    leaveTo(0);
+                    return rootResult;
+                }
+                if (created != 0) {
+                    RunLog::folderNotCreated(log, step.target, created);
+                    backupSet->addFailedFolder(step.target);
+                    refused = created;
+                }
+                break;
+            }
+            case FolderStep::Target::SameAsSource:
+                // Copying a folder onto itself could only damage it.
+                refused = terbin::TB_INVALID_PARAMETER;
+                RunLog::folderNotCreated(log, step.target, refused);
+                backupSet->addFailedFolder(step.target);
+                break;
+        }
+        if (refused != 0) {
+            level.result = refused;
+            levels.push_back(std::move(level));
+            skipBelow = step.depth;
+            continue;
+        }
+        if (step.targetFolder)
+            removeLeftovers(step);
 
-void BackupJob::leaveFolder() {
-    folderPath_.pop_back();
+        TargetIndex index(step.targetFiles);
+        // The folder is reported before each file; while no copy has changed
+        // the report since, it still stands and is not stored again.
+        bool scanningShown = true;
+        for (const TBFileInfo& file : step.files) {
+            if (!waitAndCheck())
+                break;
+            if (!scanningShown) {
+                backupSet->setState(ScanningFolder, step.source, TBString(), 0, 0);
+                scanningShown = true;
+            }
+            const TBString& name = file.getName();
+            if (const TBFileInfo* old = index.take(name)) {
+                const int64_t age = file.getLastModificationTime().getTime() -
+                                    old->getLastModificationTime().getTime();
+                if (old->getSize() == file.getSize() && age > -3 && age < 3) {
+                    backupSet->filesUnchanged += 1;
+                    continue;
+                }
+            }
+            const TBString from = TBFilename::concatPaths(step.source, name);
+            const TBString to = TBFilename::concatPaths(step.target, name);
+            backupSet->setState(CopyingFile, from, to, 0, file.getSize());
+            scanningShown = false;
+            level.result = copyFileAt(*step.sourceFolder, file, *level.target, from, to);
+        }
+        levels.push_back(std::move(level));
+    }
+    leaveTo(0);
+    return rootResult;
 }

@@ -24,3 +24,7 @@ RunContext& RunContext::installed() {
 bool RunContext::isInstalled(const RunContext* context) {
     return current.load() == context;
 }
+
+terbin::TBStringArray RunContext::topLevelTargets() const {
+    return {};
+}

@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "foundation/TBString.h"
+#include "foundation/TBStringArray.h"
 
 class RunContext {
 public:
@@ -17,6 +18,10 @@ public:
     RunContext(const RunContext&) = delete;
     RunContext& operator=(const RunContext&) = delete;
     virtual ~RunContext();
+
+    // The top-level targets of every set the application knows: folders of
+    // backups, which a run never backs up. None unless the context knows sets.
+    virtual terbin::TBStringArray topLevelTargets() const;
 
     // The context of jobs made without one: the last installed (null
     // removes it). Called while only one thread runs.

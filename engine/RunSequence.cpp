@@ -2,7 +2,6 @@
 
 #include "engine/BackupJob.h"
 #include "engine/RunLog.h"
-#include "engine/TargetLister.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBLockableObject.h"
@@ -79,11 +78,13 @@ uint32_t BackupJob::run() {
         }
     }
 
-    // The folders of this run are never walked into when they lie inside a source.
+    // Backups are never backed up: the folders that hold the backups of
+    // every set, this one's included, are skipped where a source holds them.
     ownTargets_.clear();
-    const TBString base =
-        set.targetFolder.isEmpty() ? context.defaultTargetFolder : set.targetFolder;
-    for (const TBString& own : {base, topLevel, finalTarget}) {
+    TBStringArray backups = context.topLevelTargets();
+    backups.add(topLevel);
+    backups.add(finalTarget);
+    for (const TBString& own : backups) {
         const TBFileInfo info(own);
         if (info.isDirectory())
             ownTargets_.push_back({info.getDevice(), info.getInode()});
@@ -102,7 +103,7 @@ uint32_t BackupJob::run() {
             if (!runnable())
                 break;
             const TBString source = TBFilename::fix(folder, TBFilename::SlashPath);
-            copySource(source, destinationFor(source, finalTarget));
+            copyFolder(source, destinationFor(source, finalTarget));
         }
     }
 
@@ -173,18 +174,6 @@ TBString BackupJob::destinationFor(const TBString& source, const TBString& final
     int start = 0;
     while (start < absolute.length() && absolute[start] == L'/') ++start;
     return TBFilename::concatPaths(finalTarget, absolute.mid(start));
-}
-
-void BackupJob::copySource(const TBString& source, const TBString& destination) {
-    folderPath_.clear();
-    const TBFileInfo root(source);
-    folderPath_.push_back({root.getDevice(), root.getInode()});
-    copyFolder(source, destination);
-    folderPath_.clear();
-    // Listings asked for but never entered (after a stop, say) are of no use
-    // to the next source.
-    if (targetLister_)
-        targetLister_->reset();
 }
 
 void BackupJob::logSummary() {

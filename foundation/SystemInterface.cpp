@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 
 namespace terbin {
 
@@ -78,7 +78,13 @@ public:
     int unlink(const char* path) override { return ::unlink(path); }
     int rename(const char* from, const char* to) override { return ::rename(from, to); }
     DIR* opendir(const char* path) override { return ::opendir(path); }
-    DIR* fdopendir(int fd) override { return ::fdopendir(fd); }
+    ssize_t getdents64(int fd, void* buffer, size_t size) override {
+        ssize_t n;
+        do {
+            n = ::getdents64(fd, buffer, size);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
     struct dirent* readdir(DIR* dir) override {
         return ::readdir(dir);
     }

@@ -52,8 +52,9 @@ public:
     virtual int unlink(const char* path) = 0;
     virtual int rename(const char* from, const char* to) = 0;
     virtual DIR* opendir(const char* path) = 0;
-    // A listing of the folder open as `fd`, which the listing then owns.
-    virtual DIR* fdopendir(int fd) = 0;
+    // Reads the next records of the listing of the folder open as `fd`
+    // (struct linux_dirent64); 0 at its end.
+    virtual ssize_t getdents64(int fd, void* buffer, size_t size) = 0;
     // Returns null at the end of the listing (errno untouched) or on error (errno set).
     virtual struct dirent* readdir(DIR* dir) = 0;
     virtual int closedir(DIR* dir) = 0;
@@ -109,7 +110,7 @@ public:
     int unlink(const char* p) override { return target_.unlink(p); }
     int rename(const char* a, const char* b) override { return target_.rename(a, b); }
     DIR* opendir(const char* p) override { return target_.opendir(p); }
-    DIR* fdopendir(int fd) override { return target_.fdopendir(fd); }
+    ssize_t getdents64(int fd, void* b, size_t n) override { return target_.getdents64(fd, b, n); }
     struct dirent* readdir(DIR* d) override {
         return target_.readdir(d);
     }

@@ -61,8 +61,7 @@ public:
     // when the entry is gone (it vanished since it was listed); a query that
     // fails for any other reason returns true with getError() set. Used by
     // listings and, with an empty name, for the open handle itself.
-    bool query(int dirfd, const char* name, const TBString& wideName,
-               Fields fields = Fields::All);
+    bool query(int dirfd, const char* name, const TBString& wideName, Fields fields = Fields::All);
     // Completes a listed record: a folder on another device than `device`
     // (the listing folder's) or at the root of a mount is a reparse point;
     // `listedAsFolder` is the listing's own word on the entry's kind.

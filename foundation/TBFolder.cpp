@@ -1,5 +1,6 @@
 #include "foundation/TBFolder.h"
 
+#include <dirent.h>
 #include <sys/sysmacros.h>
 
 #include <cerrno>
@@ -41,10 +42,10 @@ public:
 private:
     void read() {
         static const std::set<std::string> pseudo = {
-            "proc",      "sysfs",      "devtmpfs",  "devpts",   "cgroup",  "cgroup2",
-            "debugfs",   "tracefs",    "securityfs", "pstore",  "bpf",     "configfs",
-            "fusectl",   "mqueue",     "autofs",    "binfmt_misc", "efivarfs", "selinuxfs",
-            "nsfs",      "hugetlbfs",  "rpc_pipefs", "binder",  "ramfs"};
+            "proc",    "sysfs",     "devtmpfs",   "devpts",      "cgroup",   "cgroup2",
+            "debugfs", "tracefs",   "securityfs", "pstore",      "bpf",      "configfs",
+            "fusectl", "mqueue",    "autofs",     "binfmt_misc", "efivarfs", "selinuxfs",
+            "nsfs",    "hugetlbfs", "rpc_pipefs", "binder",      "ramfs"};
         std::ifstream table("/proc/self/mountinfo");
         std::string line;
         while (std::getline(table, line)) {
@@ -77,14 +78,14 @@ bool tb_file_isPseudoFileSystem(uint64_t device) {
 }
 
 TBFolder::TBFolder(const TBString& path, Fields fields) : path_(path), fields_(fields) {
-    adopt(tb_system().openat(AT_FDCWD, path.isEmpty() ? "." : path.narrow().c_str(), FolderFlags,
-                             0),
-          nullptr);
+    adopt(
+        tb_system().openat(AT_FDCWD, path.isEmpty() ? "." : path.narrow().c_str(), FolderFlags, 0),
+        nullptr);
 }
 
 TBFolder::TBFolder(const TBFolder& parent, const TBFileInfo& entry, Fields fields)
     : path_(TBFilename::concatPaths(parent.path(), entry.getName())), fields_(fields) {
-    if (!parent.isOpen()) {
+    if (parent.handle() < 0) {
         error_ = TB_INVALID_PARAMETER;
         return;
     }
@@ -96,7 +97,7 @@ TBFolder::TBFolder(const TBFolder& parent, const TBFileInfo& entry, Fields field
 
 TBFolder::TBFolder(const TBFolder& parent, const TBString& name, Fields fields)
     : path_(TBFilename::concatPaths(parent.path(), name)), fields_(fields) {
-    if (!parent.isOpen()) {
+    if (parent.handle() < 0) {
         error_ = TB_INVALID_PARAMETER;
         return;
     }
@@ -107,8 +108,9 @@ TBFolder::TBFolder(const TBFolder& parent, const TBString& name, Fields fields)
 void TBFolder::adopt(int fd, const TBFileInfo* expected) {
     SystemInterface& sys = tb_system();
     if (fd < 0) {
-        // A link where a folder was listed is refused by O_NOFOLLOW.
-        error_ = tb_status_fail(tb_result_fromErrno(errno == ELOOP ? EACCES : errno));
+        // A link where a folder was listed is refused by O_NOFOLLOW: there
+        // is no folder on that path.
+        error_ = tb_status_fail(tb_result_fromErrno(errno == ELOOP ? ENOTDIR : errno));
         return;
     }
     TBFileInfo self;
@@ -127,20 +129,12 @@ void TBFolder::adopt(int fd, const TBFileInfo* expected) {
     }
     device_ = self.getDevice();
     inode_ = self.getInode();
-    dir_ = sys.fdopendir(fd);
-    if (!dir_) {
-        error_ = tb_status_fail(tb_result_fromErrno(errno));
-        sys.close(fd);
-    }
+    fd_ = fd;
 }
 
 TBFolder::~TBFolder() {
-    if (dir_)
-        tb_system().closedir(dir_);
-}
-
-int TBFolder::handle() const {
-    return dir_ ? dirfd(dir_) : -1;
+    if (fd_ >= 0)
+        tb_system().close(fd_);
 }
 
 uint32_t TBFolder::read(TBFileInfo& info) {
@@ -148,24 +142,40 @@ uint32_t TBFolder::read(TBFileInfo& info) {
 }
 
 uint32_t TBFolder::readNext(TBFileInfo& info) {
-    if (!dir_)
-        return TB_INVALID_PARAMETER;
     if (error_ != 0)
         return error_;
+    if (fd_ < 0)
+        return TB_INVALID_PARAMETER;
     SystemInterface& sys = tb_system();
     for (;;) {
-        errno = 0;
-        struct dirent* entry = sys.readdir(dir_);
-        if (!entry) {
-            if (errno == 0)
+        if (used_ == filled_) {
+            if (ended_)
                 return tb_status_fail(TB_FILE_NOT_FOUND);
-            // The rest of the listing is unknown: the folder has failed.
-            error_ = tb_status_fail(tb_result_fromErrno(errno));
-            return error_;
+            if (!buffer_)
+                buffer_ = std::make_unique<char[]>(BufferSize);
+            const ssize_t n = sys.getdents64(fd_, buffer_.get(), BufferSize);
+            if (n <= 0) {
+                buffer_.reset();
+                ended_ = true;
+                used_ = filled_ = 0;
+                if (n == 0)
+                    return tb_status_fail(TB_FILE_NOT_FOUND);
+                // The rest of the listing is unknown: the folder has failed.
+                error_ = tb_status_fail(tb_result_fromErrno(errno));
+                return error_;
+            }
+            used_ = 0;
+            filled_ = static_cast<size_t>(n);
         }
-        const char* name = entry->d_name;
-        if (info.query(dirfd(dir_), name, TBString::fromBytes(std::string_view(name)), fields_)) {
-            info.setListedIn(device_, entry->d_type == DT_DIR);
+        // struct linux_dirent64: inode, offset, record length, type, name.
+        const char* record = buffer_.get() + used_;
+        uint16_t length = 0;
+        std::memcpy(&length, record + 16, sizeof length);
+        const unsigned char type = static_cast<unsigned char>(record[18]);
+        const char* name = record + 19;
+        used_ += length;
+        if (info.query(fd_, name, TBString::fromBytes(std::string_view(name)), fields_)) {
+            info.setListedIn(device_, type == DT_DIR);
             return 0;
         }
     }
@@ -203,7 +213,7 @@ uint32_t TBFolder::create(const TBString& path, bool parents) {
 }
 
 uint32_t TBFolder::createIn(const TBFolder& parent, const TBString& name) {
-    if (!parent.isOpen())
+    if (parent.handle() < 0)
         return TB_INVALID_PARAMETER;
     if (tb_system().mkdirat(parent.handle(), name.narrow().c_str(), 0700) == 0)
         return 0;
@@ -211,7 +221,7 @@ uint32_t TBFolder::createIn(const TBFolder& parent, const TBString& name) {
 }
 
 uint32_t TBFolder::removeIn(const TBFolder& parent, const TBString& name, bool folder) {
-    if (!parent.isOpen())
+    if (parent.handle() < 0)
         return TB_INVALID_PARAMETER;
     if (tb_system().unlinkat(parent.handle(), name.narrow().c_str(), folder ? AT_REMOVEDIR : 0) ==
         0) {

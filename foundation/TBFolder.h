@@ -4,9 +4,9 @@
 // swapped in during a walk cannot send the walk elsewhere.
 #pragma once
 
-#include <dirent.h>
-
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "foundation/TBFileInfo.h"
 #include "foundation/TBString.h"
@@ -29,19 +29,22 @@ public:
     // to the parent's handle. A link is followed only when the entry is one
     // (a link to a folder that the caller chose to follow), and what opens
     // must be the very folder the listing examined (device and inode); else
-    // the folder is not open and getError() says 5 (access denied).
+    // the folder is not open and getError() says 5 (access denied), or 3
+    // when a link or a file is there now.
     TBFolder(const TBFolder& parent, const TBFileInfo& entry, Fields fields = Fields::All);
-    // Opens the subfolder called `name` of `parent` (a link there is not
-    // followed: the folder is then not open).
+    // Opens the subfolder called `name` of `parent`; a link or a file there
+    // leaves it not open with getError() 3, nothing there with 2.
     TBFolder(const TBFolder& parent, const TBString& name, Fields fields = Fields::All);
     virtual ~TBFolder();
     TBFolder(const TBFolder&) = delete;
     TBFolder& operator=(const TBFolder&) = delete;
 
-    bool isOpen() const { return dir_ != nullptr; }
+    // Whether the folder is open, to be listed.
+    bool isOpen() const { return fd_ >= 0; }
     const TBString& path() const { return path_; }
-    // The open folder's handle, for operations relative to it.
-    int handle() const;
+    // The folder's handle, for operations relative to it; -1 when it did
+    // not open.
+    int handle() const { return fd_; }
     // Identity of the open folder.
     uint64_t getDevice() const { return device_; }
     uint64_t getInode() const { return inode_; }
@@ -74,12 +77,19 @@ protected:
     uint32_t readNext(TBFileInfo& info);
 
 private:
-    // Takes over `fd` (an open folder, or -1 with errno set) and starts its
-    // listing; with `expected` set, only when it is that folder.
+    // Takes over `fd` (an open folder, or -1 with errno set); with
+    // `expected` set, only when it is that folder.
     void adopt(int fd, const TBFileInfo* expected);
 
+    // Listing records are read in blocks; the block is let go at the end.
+    static constexpr size_t BufferSize = 32768;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
+    size_t filled_ = 0;
+    bool ended_ = false;
+
     TBString path_;
-    DIR* dir_ = nullptr;
+    int fd_ = -1;
     uint64_t device_ = 0;
     uint64_t inode_ = 0;
     uint32_t error_ = 0;

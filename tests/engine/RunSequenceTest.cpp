@@ -163,13 +163,15 @@ TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
 TEST_F(RunSequenceTest, TargetInsideTheSourceIsNotBackedUpIntoItself) {
     set.targetFolder = terbin::TBString::fromBytes(source + "/backups");
     set.backupFullPath = 0;
+    writeFile(source + "/backups/notes.txt", "mine");
     run();
     run();
     EXPECT_EQ(set.status, Complete);
     const std::string final = source + "/backups/pc/20261206";
     EXPECT_EQ(readFile(final + "/a.txt"), "alpha");
-    EXPECT_FALSE(exists(final + "/backups"));
-    EXPECT_EQ(set.filesUnchanged, 5) << "the source's own five files, nothing from the target";
+    EXPECT_EQ(readFile(final + "/backups/notes.txt"), "mine") << "a file beside the backups";
+    EXPECT_FALSE(exists(final + "/backups/pc"));
+    EXPECT_EQ(set.filesUnchanged, 6) << "the source's own six files, nothing from the target";
 }
 
 TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFollowsALink) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "foundation/SystemInterface.h"
@@ -22,7 +23,18 @@ public:
     // open folder see the folder's path joined with the name. Listing is the
     // start of a folder's listing, ListingRead each read of it, Examine a
     // query of an entry's metadata (statx), Remove an unlink or rmdir.
-    enum Call { Open, Read, Write, KernelCopy, Listing, ListingRead, Examine, Mkdir, Remove, Rename };
+    enum Call {
+        Open,
+        Read,
+        Write,
+        KernelCopy,
+        Listing,
+        ListingRead,
+        Examine,
+        Mkdir,
+        Remove,
+        Rename
+    };
     // A hook's verdict on one call: fail it with `error`, or let it move at
     // most `limit` bytes (with 0, it moves nothing and reports 0).
     struct Outcome {
@@ -78,6 +90,7 @@ public:
         {
             std::lock_guard<std::mutex> guard(mutex_);
             paths_.erase(fd);
+            listed_.erase(fd);
         }
         return target_.close(fd);
     }
@@ -113,26 +126,22 @@ public:
         }
         return target_.opendir(path);
     }
-    DIR* fdopendir(int fd) override {
-        if (const int error = decide(Listing, pathOf(fd)).error) {
-            errno = error;
-            return nullptr;
-        }
-        return target_.fdopendir(fd);
-    }
-    int closedir(DIR* dir) override {
+    // The first read of a folder's listing is its start (Listing), every
+    // read a ListingRead.
+    ssize_t getdents64(int fd, void* buffer, size_t size) override {
+        const std::string path = pathOf(fd);
+        bool first;
         {
             std::lock_guard<std::mutex> guard(mutex_);
-            paths_.erase(dirfd(dir));
+            first = listed_.insert(fd).second;
         }
-        return target_.closedir(dir);
-    }
-    struct dirent* readdir(DIR* dir) override {
-        if (const int error = decide(ListingRead, pathOf(dirfd(dir))).error) {
-            errno = error;
-            return nullptr;
+        for (const Call call : {Listing, ListingRead}) {
+            if (call == Listing && !first)
+                continue;
+            if (const int error = decide(call, path).error)
+                return failed(error);
         }
-        return target_.readdir(dir);
+        return target_.getdents64(fd, buffer, size);
     }
     int statx(int dirfd, const char* name, int flags, unsigned mask, struct statx* info) override {
         const std::string path = joined(dirfd, name);
@@ -212,6 +221,7 @@ private:
     terbin::SystemInterface* previous_;
     std::mutex mutex_;
     std::map<int, std::string> paths_;
+    std::set<int> listed_;
     std::map<Call, Hooked> hooks_;
     std::string alterPart_;
     std::function<void(struct statx&)> alter_;
