@@ -59,6 +59,8 @@ public:
     // is written under a temporary name and replaces an older copy only when
     // it is complete, so a failed or stopped copy leaves the older one as it
     // was. `source` and `target` are the two paths, for logs and reports.
+    // A source that changes during its copy is copied once more from the
+    // start; one that changes again is a failure with EBUSY.
     uint32_t copyFileAt(const terbin::TBFolder& sourceFolder, const terbin::TBFileInfo& entry,
                         const terbin::TBFolder& targetFolder, const terbin::TBString& source,
                         const terbin::TBString& target);

@@ -287,6 +287,11 @@ void RunLog::copyCancelled(TBLog& log, const TBString& target) {
     log.error("Copy to %s cancelled", target.narrow().c_str());
 }
 
+void RunLog::changedWhileCopied(TBLog& log, const TBString& source) {
+    terbin::TBErrnoKeeper keeper;
+    log.error("File %s changed while it was copied", source.narrow().c_str());
+}
+
 void RunLog::ended(TBLog& log, const BackupSet& set) {
     log.info(EndedLine, set.backupName.narrow().c_str(), set.getStatusString().narrow().c_str());
 }

@@ -115,6 +115,9 @@ public:
     static void shortWrite(terbin::TBLog& log, const terbin::TBString& target, int64_t read,
                            int64_t written);
     static void copyCancelled(terbin::TBLog& log, const terbin::TBString& target);
+    // A source file that changed during its copy and again during the copy
+    // made once more.
+    static void changedWhileCopied(terbin::TBLog& log, const terbin::TBString& source);
 
     // "backup set NAME ended - STATUS", with the set's status text.
     static void ended(terbin::TBLog& log, const BackupSet& set);

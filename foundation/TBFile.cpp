@@ -5,11 +5,23 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <limits>
 
 #include "foundation/SystemInterface.h"
+#include "foundation/TBFolder.h"
 #include "foundation/TBResult.h"
 
 namespace terbin {
+
+namespace {
+
+// O_NONBLOCK: a FIFO put in place of a file must not hang the backup.
+// O_NOATIME: reading for a backup should not count as use of the file (it is
+// refused with EPERM on files of other owners, which are then opened without).
+constexpr int ReadFlags = O_RDONLY | O_NONBLOCK | O_NOATIME;
+
+}  // namespace
 
 uint32_t TBFile::fail(int error) {
     errno = error;
@@ -23,22 +35,10 @@ uint32_t TBFile::open(const TBString& path, int mode) {
     const std::string bytes = path.narrow();
     position_ = 0;
     if (mode == ReadMode) {
-        // O_NONBLOCK: a FIFO put in place of a file must not hang the backup.
-        // O_NOATIME: reading for a backup should not count as use of the file.
-        int fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK | O_NOATIME, 0);
+        int fd = sys.open(bytes.c_str(), ReadFlags, 0);
         if (fd < 0 && errno == EPERM)
-            fd = sys.open(bytes.c_str(), O_RDONLY | O_NONBLOCK, 0);
-        if (fd < 0)
-            return fail(errno);
-        struct stat st {};
-        if (sys.fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-            sys.close(fd);
-            return fail(error);
-        }
-        fd_ = fd;
-        lastError_ = 0;
-        return 0;
+            fd = sys.open(bytes.c_str(), ReadFlags & ~O_NOATIME, 0);
+        return adoptForReading(fd, false);
     }
     if (mode != WriteMode)
         return fail(EINVAL);
@@ -62,6 +62,59 @@ uint32_t TBFile::open(const TBString& path, int mode) {
         sys.close(fd);
         return fail(error);
     }
+    fd_ = fd;
+    lastError_ = 0;
+    return 0;
+}
+
+uint32_t TBFile::adoptForReading(int fd, bool realFileSystemOnly) {
+    SystemInterface& sys = tb_system();
+    if (fd < 0)
+        return fail(errno);
+    struct stat st {};
+    int error = 0;
+    if (sys.fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    else if (realFileSystemOnly && tb_file_isPseudoFileSystem(st.st_dev))
+        error = EACCES;
+    if (error != 0) {
+        sys.close(fd);
+        return fail(error);
+    }
+    fd_ = fd;
+    lastError_ = 0;
+    return 0;
+}
+
+uint32_t TBFile::openIn(const TBFolder& folder, const TBString& name, bool followLink) {
+    close();
+    position_ = 0;
+    if (folder.handle() < 0)
+        return fail(EBADF);
+    SystemInterface& sys = tb_system();
+    const std::string bytes = name.narrow();
+    const int flags = followLink ? ReadFlags : ReadFlags | O_NOFOLLOW;
+    int fd = sys.openat(folder.handle(), bytes.c_str(), flags, 0);
+    if (fd < 0 && errno == EPERM)
+        fd = sys.openat(folder.handle(), bytes.c_str(), flags & ~O_NOATIME, 0);
+    // A link where a file was listed has been swapped in since: refused.
+    if (fd < 0 && errno == ELOOP)
+        return fail(EACCES);
+    // What a link leads to may lie anywhere, /proc and /sys included.
+    return adoptForReading(fd, followLink);
+}
+
+uint32_t TBFile::createIn(const TBFolder& folder, const TBString& name) {
+    close();
+    position_ = 0;
+    if (folder.handle() < 0)
+        return fail(EBADF);
+    const int fd = tb_system().openat(folder.handle(), name.narrow().c_str(),
+                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return fail(errno);
     fd_ = fd;
     lastError_ = 0;
     return 0;
@@ -146,10 +199,67 @@ uint32_t TBFile::transferFrom(TBFile& source, int64_t count, int64_t& copied) {
     return 0;
 }
 
+uint32_t TBFile::seek(int64_t offset) {
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (tb_system().lseek(fd_, offset, SEEK_SET) < 0)
+        return fail(errno);
+    position_ = offset;
+    return 0;
+}
+
+uint32_t TBFile::setSize(int64_t size) {
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (tb_system().ftruncate(fd_, size) != 0)
+        return fail(errno);
+    return 0;
+}
+
+bool TBFile::isSparse() const {
+    struct stat st {};
+    return fd_ >= 0 && tb_system().fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
+}
+
+uint32_t TBFile::findData(int64_t offset, int64_t& start, int64_t& end) {
+    start = -1;
+    end = -1;
+    if (fd_ < 0)
+        return fail(EBADF);
+    SystemInterface& sys = tb_system();
+    const off_t data = sys.lseek(fd_, offset, SEEK_DATA);
+    if (data < 0) {
+        if (errno == ENXIO)
+            return 0;
+        if (errno != EINVAL)
+            return fail(errno);
+        start = offset;
+        end = std::numeric_limits<int64_t>::max();
+        return 0;
+    }
+    const off_t hole = sys.lseek(fd_, data, SEEK_HOLE);
+    if (hole < 0 && errno != EINVAL)
+        return fail(errno);
+    start = data;
+    end = hole < 0 ? std::numeric_limits<int64_t>::max() : hole;
+    return 0;
+}
+
+uint32_t TBFile::sync() {
+    if (fd_ < 0)
+        return fail(EBADF);
+    if (tb_system().fsync(fd_) != 0)
+        return fail(errno);
+    return 0;
+}
+
 uint32_t TBFile::getInfo(TBFileInfo& info) const {
     if (fd_ < 0)
         return TB_INVALID_PARAMETER;
-    return info.query(fd_, "", TBString()) ? 0 : tb_status_getLastError();
+    if (!info.query(fd_, "", TBString()))
+        return tb_status_getLastError();
+    return info.getError();
 }
 
 uint32_t TBFile::setTimes(const TBTime& accessed, const TBTime& modified) {
@@ -172,11 +282,13 @@ uint32_t TBFile::setOwnerAndMode(mode_t mode, uid_t owner, gid_t group) {
     return 0;
 }
 
-void TBFile::close() {
-    if (fd_ >= 0) {
-        tb_system().close(fd_);
-        fd_ = -1;
-    }
+uint32_t TBFile::close() {
+    if (fd_ < 0)
+        return 0;
+    // The descriptor is gone whatever close() says, so it is never retried.
+    const int closed = tb_system().close(fd_);
+    fd_ = -1;
+    return closed == 0 ? 0 : fail(errno);
 }
 
 uint32_t TBFile::readAll(const TBString& path, std::string& bytes, int64_t maxBytes) {
@@ -211,6 +323,16 @@ uint32_t TBFile::readAll(const TBString& path, std::string& bytes, int64_t maxBy
 
 uint32_t TBFile::remove(const TBString& path) {
     if (tb_system().unlink(path.narrow().c_str()) != 0) {
+        return tb_status_fail(tb_result_fromErrno(errno));
+    }
+    return 0;
+}
+
+uint32_t TBFile::renameIn(const TBFolder& folder, const TBString& from, const TBString& to) {
+    if (folder.handle() < 0)
+        return tb_status_fail(TB_INVALID_PARAMETER);
+    if (tb_system().renameat(folder.handle(), from.narrow().c_str(), folder.handle(),
+                             to.narrow().c_str()) != 0) {
         return tb_status_fail(tb_result_fromErrno(errno));
     }
     return 0;

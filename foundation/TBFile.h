@@ -12,6 +12,8 @@
 
 namespace terbin {
 
+class TBFolder;
+
 class TBFile {
 public:
     // Mode 0 reads. Mode 13 writes, creating the file (readable and writable
@@ -26,6 +28,16 @@ public:
     TBFile& operator=(const TBFile&) = delete;
 
     uint32_t open(const TBString& path, int mode);
+    // Opens the entry `name` of the open `folder` for reading, relative to
+    // the folder's handle. A symbolic link there is refused (access denied)
+    // unless `followLink`; then it is followed once, and what it leads to
+    // must not lie on a kernel pseudo file system (access denied). What opens
+    // must be a regular file (else 87; 31 for a folder).
+    uint32_t openIn(const TBFolder& folder, const TBString& name, bool followLink);
+    // Creates the new file `name` in the open `folder` for writing, readable
+    // and writable by its owner alone. 183 when an entry of that name exists
+    // (a link included: it is never followed).
+    uint32_t createIn(const TBFolder& folder, const TBString& name);
     bool isOpen() const { return fd_ >= 0; }
     // Reads until `size` bytes are in or the end of the file is reached;
     // `count` is 0 at the end of the file.
@@ -44,7 +56,23 @@ public:
     // is then the mapped error (also for file systems that cannot copy this
     // way, which the caller answers by reading and writing itself).
     uint32_t transferFrom(TBFile& source, int64_t count, int64_t& copied);
-    // Record of the open file (its name left empty).
+    // Moves the position where the next read or write starts to `offset`.
+    uint32_t seek(int64_t offset);
+    // Cuts the file off at `size` bytes, or extends it to `size` with a hole.
+    // The position stays where it was.
+    uint32_t setSize(int64_t size);
+    // True for a regular file that has fewer bytes on disk than its size
+    // says: one with holes (or one its file system compresses).
+    bool isSparse() const;
+    // The first stretch of data at or after `offset`, as [start, end): start
+    // is -1 when only a hole follows up to the end of the file. A file system
+    // that cannot tell holes from data gives the rest of the file as data
+    // (end INT64_MAX). The position is left undefined: seek() before reading.
+    uint32_t findData(int64_t offset, int64_t& start, int64_t& end);
+    // Flushes the file's data and metadata to its storage.
+    uint32_t sync();
+    // Record of the open file (its name left empty); the query's result code
+    // when the file could not be examined.
     uint32_t getInfo(TBFileInfo& info) const;
     // Sets access and modification time of the open file.
     uint32_t setTimes(const TBTime& accessed, const TBTime& modified);
@@ -54,16 +82,27 @@ public:
     // people than the original.
     uint32_t setOwnerAndMode(mode_t mode, uid_t owner, gid_t group);
     uint32_t getLastError() const { return lastError_; }
-    void close();
+    // Closes the file; 0 or the result code of a failure that the system
+    // reported only now (a write that could not reach its storage, say).
+    // The file is closed either way.
+    uint32_t close();
 
     // Reads the whole file at `path` into `bytes` (to its real end, whatever
     // size it reports). 223 (too large) when it holds more than `maxBytes`.
     static uint32_t readAll(const TBString& path, std::string& bytes, int64_t maxBytes);
     // Deletes a file (or a symbolic link, not its target).
     static uint32_t remove(const TBString& path);
+    // Renames the entry `from` of the open `folder` to `to` in the same
+    // folder, in one step: a file of that name is replaced, so the name
+    // always stands for either the old or the new file. Write permission on
+    // the replaced file is not needed; a folder there is not replaced.
+    static uint32_t renameIn(const TBFolder& folder, const TBString& from, const TBString& to);
 
 private:
     uint32_t fail(int error);
+    // Keeps `fd`, just opened for reading, when it is a regular file (and,
+    // with `realFileSystemOnly`, not on a kernel pseudo file system).
+    uint32_t adoptForReading(int fd, bool realFileSystemOnly);
 
     int fd_ = -1;
     int64_t position_ = 0;

@@ -7,55 +7,11 @@
 #include <gmock/gmock.h>
 
 #include "support/FaultySystem.h"
-#include "tests/engine/RunFixture.h"
+#include "tests/engine/CopyFixture.h"
 
-using terbin::TBString;
 using ::testing::ElementsAre;
 
 namespace {
-
-// Writes `size` bytes whose values depend on their offset, so a misplaced chunk shows.
-void writePatternFile(const std::string& path, size_t size, unsigned seed = 1) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * seed + i / 251);
-    writeFile(path, bytes);
-}
-bool sameContents(const std::string& a, const std::string& b) {
-    return exists(b) && readFile(a) == readFile(b);
-}
-
-// One job copying single files from `source` to `target`, logging to its own file.
-class CopyFileTest : public RunFixture {
-protected:
-    void SetUp() override {
-        RunFixture::SetUp();
-        makeDirs(target);
-        job = std::make_unique<BackupJob>(&set);
-        ASSERT_EQ(job->log.setHandler(TBString::fromBytes("file:" + dir / "job.log" + ";0;0")), 0u);
-    }
-
-    uint32_t copy(const std::string& from, const std::string& to) {
-        return job->copyFile(TBString::fromBytes(from), TBString::fromBytes(to));
-    }
-    std::vector<std::string> messages() {
-        return RunLog::readMessages(TBString::fromBytes(dir / "job.log"));
-    }
-    // Copies `name` of `size` bytes and checks contents, time and mode.
-    void expectFaithfulCopy(const std::string& name, uint64_t size, mode_t mode) {
-        const std::string from = source + "/" + name, to = target + "/" + name;
-        writePatternFile(from, size, static_cast<uint32_t>(size));
-        setMtime(from, 1600000000, 123456789);
-        ASSERT_EQ(::chmod(from.c_str(), mode), 0);
-        EXPECT_EQ(copy(from, to), 0u);
-        EXPECT_TRUE(sameContents(from, to)) << name;
-        const struct stat s = statOf(from), t = statOf(to);
-        EXPECT_EQ(t.st_mtim.tv_nsec, s.st_mtim.tv_nsec) << name;
-        EXPECT_EQ(t.st_mtim.tv_sec, s.st_mtim.tv_sec) << name;
-        EXPECT_EQ(t.st_mode & 07777, s.st_mode & 07777) << name;
-    }
-
-    std::unique_ptr<BackupJob> job;
-};
 
 TEST_F(CopyFileTest, CopiesAreFaithfulWithKernelCopiesWorkingDeclinedOrComingUpEmpty) {
     const FaultySystem::Hook kernelCopies[] = {nullptr, [](int) { return EXDEV; },
@@ -89,7 +45,7 @@ TEST_F(CopyFileTest, ReadOnlySourceGivesReadOnlyTargetThatIsReplacedNextTime) {
     ASSERT_TRUE(clockMovedPast(to));
     ASSERT_EQ(copy(from, to), 0u);
     EXPECT_EQ(readFile(to), "second version");
-    EXPECT_GT(birthOf(to), bornBefore) << "the read-only target is deleted and made anew";
+    EXPECT_GT(birthOf(to), bornBefore) << "the read-only target is replaced by a new file";
     EXPECT_EQ(statOf(to).st_mode & 0777, 0444u);
 }
 
@@ -99,12 +55,12 @@ TEST_F(CopyFileTest, FailedOpenReadOrWriteIsLoggedRecordedAndLeavesTheFilesAlone
     const std::string original = readFile(from);
     writeFile(target + "/vanished", "previous backup");
     EXPECT_EQ(copy(gone, target + "/vanished"), static_cast<uint32_t>(ENOENT));
-    const std::tuple<FaultySystem::Call, const char*, FaultySystem::Hook, int> faults[] = {
-        {FaultySystem::Open, "dst/r", [](int) { return EACCES; }, EACCES},
+    const std::tuple<FaultySystem::Call, std::string, FaultySystem::Hook, int> faults[] = {
+        {FaultySystem::Open, Temporary, [](int) { return EACCES; }, EACCES},
         {FaultySystem::Read, "src/r", [](int call) { return call < 2 ? 0 : EIO; }, EIO},
-        {FaultySystem::Write, "dst/r", [](int) { return EIO; }, EIO},
+        {FaultySystem::Write, Temporary, [](int) { return EIO; }, EIO},
         // The second write makes no progress.
-        {FaultySystem::Write, "dst/r",
+        {FaultySystem::Write, Temporary,
          [](int call) { return FaultySystem::Outcome(0, call < 1 ? SIZE_MAX : 0); }, EIO}};
     for (const auto& [call, part, hook, error] : faults) {
         FaultySystem system;
@@ -121,6 +77,8 @@ TEST_F(CopyFileTest, FailedOpenReadOrWriteIsLoggedRecordedAndLeavesTheFilesAlone
     EXPECT_EQ(set.filesCopied, 0);
     EXPECT_EQ(readFile(target + "/vanished"), "previous backup");
     EXPECT_EQ(readFile(from), original);
+    EXPECT_FALSE(exists(to));
+    EXPECT_THAT(temporariesIn(target), ElementsAre());
 }
 
 TEST_F(CopyFileTest, ChunkCutShortByAFullDiskIsTakenBackAndWrittenOnceWhenSpaceReturns) {
@@ -136,7 +94,7 @@ TEST_F(CopyFileTest, ChunkCutShortByAFullDiskIsTakenBackAndWrittenOnceWhenSpaceR
         // 1000 bytes of the third chunk reach the disk before it is full.
         std::atomic<bool> full{false};
         std::atomic<int> refused{0};
-        faults.on(FaultySystem::Write, "dst/part", [&](int call) -> FaultySystem::Outcome {
+        faults.on(FaultySystem::Write, Temporary, [&](int call) -> FaultySystem::Outcome {
             if (call == 2) {
                 full = true;
                 return {0, 1000};
@@ -149,7 +107,8 @@ TEST_F(CopyFileTest, ChunkCutShortByAFullDiskIsTakenBackAndWrittenOnceWhenSpaceR
         const bool retried = eventually([&] { return refused >= 2; });
         const bool waiting = set.waitingForDiskSpace;
         // Nothing is written while the disk stays full, so the size holds still.
-        const int64_t sizeWhileFull = retried ? statOf(to).st_size : -1;
+        const std::vector<std::string> written = temporariesIn(target);
+        const int64_t sizeWhileFull = written.size() == 1 ? statOf(written[0]).st_size : -1;
         full = false;
         worker.join();
         ASSERT_TRUE(retried);
@@ -157,6 +116,7 @@ TEST_F(CopyFileTest, ChunkCutShortByAFullDiskIsTakenBackAndWrittenOnceWhenSpaceR
         EXPECT_EQ(sizeWhileFull, 2 * 65536) << "the cut chunk's bytes are taken back";
         EXPECT_EQ(result, 0u);
         EXPECT_TRUE(sameContents(from, to)) << "the retried chunk is in its place, once";
+        EXPECT_THAT(temporariesIn(target), ElementsAre());
     }
     EXPECT_TRUE(set.failedFiles.isEmpty());
 }
@@ -166,11 +126,11 @@ TEST_F(CopyFileTest, StopBeforeTheFirstChunkOrWhileWaitingForSpaceEndsTheCopy) {
     writePatternFile(from, 65536 * 3);
     theBaseApp.runAllowed = false;
     EXPECT_EQ(copy(from, to), 0u);
-    EXPECT_EQ(readFile(to), "");
+    EXPECT_FALSE(exists(to)) << "a copy that never began leaves nothing";
 
     theBaseApp.runAllowed = true;
     FaultySystem faults;
-    faults.fail(FaultySystem::Write, "dst/f", ENOSPC);
+    faults.fail(FaultySystem::Write, Temporary, ENOSPC);
     std::atomic<uint32_t> result{99};
     std::thread worker([&] { result = copy(from, to); });
     EXPECT_TRUE(eventually([&] { return set.waitingForDiskSpace.load(); }));
@@ -181,6 +141,8 @@ TEST_F(CopyFileTest, StopBeforeTheFirstChunkOrWhileWaitingForSpaceEndsTheCopy) {
     EXPECT_THAT(strings(set.failedFiles), ElementsAre(from, from));
     const std::string cancelled = "Copy to " + to + " cancelled";
     EXPECT_THAT(messages(), ElementsAre(cancelled, cancelled));
+    EXPECT_FALSE(exists(to));
+    EXPECT_THAT(temporariesIn(target), ElementsAre());
 }
 
 }  // namespace
