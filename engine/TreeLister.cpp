@@ -1,5 +1,6 @@
 #include "engine/TreeLister.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include <mutex>
@@ -81,8 +82,14 @@ TreeLister::TreeLister(const BackupJob& job, const TBString& source, const TBStr
                        const std::vector<FolderId>& ownFolders)
     : job_(job), ownFolders_(ownFolders), listed_(LookAhead), ready_(LookAhead) {
     raiseHandleLimit();
-    sourceThread_ = std::thread([this, source, target] { walkSource(source, target); });
-    targetThread_ = std::thread([this] { listTargets(); });
+    sourceThread_ = std::thread([this, source, target] {
+        pthread_setname_np(pthread_self(), "ulv-source");
+        walkSource(source, target);
+    });
+    targetThread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "ulv-target");
+        listTargets();
+    });
 }
 
 TreeLister::~TreeLister() {
@@ -239,6 +246,8 @@ void TreeLister::listTargets() {
                 folder.reset();
             } else {
                 step.targetState = FolderStep::Target::Listed;
+                // The copy compares files only.
+                folder->passOverFolders();
                 TBFileInfo info;
                 while (folder->read(info) == 0) {
                     if (!job_.waitAndCheck())

@@ -174,6 +174,8 @@ uint32_t TBFolder::readNext(TBFileInfo& info) {
         const unsigned char type = static_cast<unsigned char>(record[18]);
         const char* name = record + 19;
         used_ += length;
+        if (passOverFolders_ && type == DT_DIR)
+            continue;
         if (info.query(fd_, name, TBString::fromBytes(std::string_view(name)), fields_)) {
             info.setListedIn(device_, type == DT_DIR);
             return 0;

@@ -57,6 +57,9 @@ public:
     // between listing and query is passed over; one that cannot be examined
     // for another reason is given with its getError() set.
     virtual uint32_t read(TBFileInfo& info);
+    // From now on read() passes over the entries the listing itself calls
+    // folders, without examining them: for a caller that wants files only.
+    void passOverFolders() { passOverFolders_ = true; }
 
     // Creates the subfolder `name` of `parent`, readable by its owner alone.
     // 0, or a result code (183 when something of that name exists, 112 when
@@ -87,6 +90,7 @@ private:
     size_t used_ = 0;
     size_t filled_ = 0;
     bool ended_ = false;
+    bool passOverFolders_ = false;
 
     TBString path_;
     int fd_ = -1;
