@@ -37,11 +37,13 @@ protected:
 
     // Runs `ulvaren arguments` on the test's registry with the test's folder
     // as home and no default target from the caller's environment;
-    // `environment` ("NAME=value ...") adds to that environment.
-    Result ulvaren(const std::string& arguments, const std::string& environment = "") {
-        const std::string command = "env -u ULVAREN_DEFAULT_TARGET HOME=" + quoted("home") + " " +
-                                    environment + " " + ULVAREN_BINARY + " " + arguments +
-                                    " --registry " + quoted("reg.db") + " 2>&1";
+    // `environment` ("NAME=value ...") adds to that environment, and
+    // `launcher` ("runuser -u nobody --", say) runs the program through it.
+    Result ulvaren(const std::string& arguments, const std::string& environment = "",
+                   const std::string& launcher = "") {
+        const std::string command =
+            launcher + " env -u ULVAREN_DEFAULT_TARGET HOME=" + quoted("home") + " " + environment +
+            " " + ULVAREN_BINARY + " " + arguments + " --registry " + quoted("reg.db") + " 2>&1";
         Result result;
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr)
