@@ -271,27 +271,40 @@ void giveState(TBFile& out, const TBFileInfo& state) {
 // the `target` path and `result` set to errno.
 Step putInPlace(terbin::TBLog& log, TBFile& out, const TBFolder& folder, const TBString& temporary,
                 const TBString& name, const TBString& target, uint32_t& result) {
-    // The rename may reach the disk before the data: when it replaces an
-    // older copy (or an entry that cannot be examined, which may be one),
-    // the data goes first, so a power cut leaves one copy or the other,
-    // complete. A new name puts no older copy at risk, and the run flushes
+    auto failed = [&](uint32_t error, bool writing) {
+        const int code = errno;
+        if (writing) {
+            RunLog::writeFailed(log, target, error);
+        } else {
+            RunLog::targetNotOpened(log, target, error);
+        }
+        result = static_cast<uint32_t>(code);
+        return Step::Failed;
+    };
+    // A new name first: it puts no older copy at risk, and the run flushes
     // the whole file system at its end.
-    TBFileInfo older;
-    const bool replacing =
-        older.query(folder.handle(), name.narrow().c_str(), name, TBFileInfo::Fields::ChangeTest);
-    uint32_t error = replacing ? out.sync() : 0;
-    if (error == 0)
-        error = out.close();
-    if (error != 0) {
-        RunLog::writeFailed(log, target, error);
-    } else if ((error = TBFile::renameIn(folder, temporary, name)) != 0) {
-        // A folder of that name, say.
-        RunLog::targetNotOpened(log, target, error);
-    } else {
-        return Step::Done;
+    uint32_t error = TBFile::renameNewIn(folder, temporary, name);
+    if (error == 0) {
+        if ((error = out.close()) == 0)
+            return Step::Done;
+        // The copy may not be whole on disk: it must not pass for a good one.
+        const Step step = failed(error, true);
+        TBFolder::removeIn(folder, name, false);
+        return step;
     }
-    result = static_cast<uint32_t>(errno);
-    return Step::Failed;
+    // A file system that cannot refuse to replace says the call is invalid;
+    // then the copy is taken for a replacement.
+    if (error != terbin::TB_ALREADY_EXISTS && error != terbin::TB_INVALID_PARAMETER)
+        return failed(error, false);
+    // Replacing an older copy (or anything else of that name): the data
+    // reaches the disk before the rename can, so a power cut leaves one
+    // complete copy or the other.
+    if ((error = out.sync()) != 0 || (error = out.close()) != 0)
+        return failed(error, true);
+    // A folder of that name, say, is not replaced.
+    if ((error = TBFile::renameIn(folder, temporary, name)) != 0)
+        return failed(error, false);
+    return Step::Done;
 }
 
 // Copies the file `entry` of `sourceFolder` to `targetName` in

@@ -74,6 +74,10 @@ public:
     int renameat(int fromDirfd, const char* from, int toDirfd, const char* to) override {
         return ::renameat(fromDirfd, from, toDirfd, to);
     }
+    int renameat2(int fromDirfd, const char* from, int toDirfd, const char* to,
+                  unsigned flags) override {
+        return ::renameat2(fromDirfd, from, toDirfd, to, flags);
+    }
     int rmdir(const char* path) override { return ::rmdir(path); }
     int unlink(const char* path) override { return ::unlink(path); }
     int rename(const char* from, const char* to) override { return ::rename(from, to); }

@@ -48,6 +48,8 @@ public:
     virtual int mkdirat(int dirfd, const char* name, mode_t mode) = 0;
     virtual int unlinkat(int dirfd, const char* name, int flags) = 0;
     virtual int renameat(int fromDirfd, const char* from, int toDirfd, const char* to) = 0;
+    virtual int renameat2(int fromDirfd, const char* from, int toDirfd, const char* to,
+                          unsigned flags) = 0;
     virtual int rmdir(const char* path) = 0;
     virtual int unlink(const char* path) = 0;
     virtual int rename(const char* from, const char* to) = 0;
@@ -105,6 +107,9 @@ public:
     int unlinkat(int d, const char* p, int f) override { return target_.unlinkat(d, p, f); }
     int renameat(int d, const char* a, int e, const char* b) override {
         return target_.renameat(d, a, e, b);
+    }
+    int renameat2(int d, const char* a, int e, const char* b, unsigned f) override {
+        return target_.renameat2(d, a, e, b, f);
     }
     int rmdir(const char* p) override { return target_.rmdir(p); }
     int unlink(const char* p) override { return target_.unlink(p); }

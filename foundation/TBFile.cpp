@@ -83,6 +83,7 @@ uint32_t TBFile::adoptForReading(int fd, bool realFileSystemOnly) {
         sys.close(fd);
         return fail(error);
     }
+    sparse_ = static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
     fd_ = fd;
     lastError_ = 0;
     return 0;
@@ -216,12 +217,6 @@ uint32_t TBFile::setSize(int64_t size) {
     return 0;
 }
 
-bool TBFile::isSparse() const {
-    struct stat st {};
-    return fd_ >= 0 && tb_system().fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) &&
-           static_cast<int64_t>(st.st_blocks) * 512 < static_cast<int64_t>(st.st_size);
-}
-
 uint32_t TBFile::findData(int64_t offset, int64_t& start, int64_t& end) {
     start = -1;
     end = -1;
@@ -323,6 +318,16 @@ uint32_t TBFile::readAll(const TBString& path, std::string& bytes, int64_t maxBy
 
 uint32_t TBFile::remove(const TBString& path) {
     if (tb_system().unlink(path.narrow().c_str()) != 0) {
+        return tb_status_fail(tb_result_fromErrno(errno));
+    }
+    return 0;
+}
+
+uint32_t TBFile::renameNewIn(const TBFolder& folder, const TBString& from, const TBString& to) {
+    if (folder.handle() < 0)
+        return tb_status_fail(TB_INVALID_PARAMETER);
+    if (tb_system().renameat2(folder.handle(), from.narrow().c_str(), folder.handle(),
+                              to.narrow().c_str(), RENAME_NOREPLACE) != 0) {
         return tb_status_fail(tb_result_fromErrno(errno));
     }
     return 0;

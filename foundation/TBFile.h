@@ -61,9 +61,10 @@ public:
     // Cuts the file off at `size` bytes, or extends it to `size` with a hole.
     // The position stays where it was.
     uint32_t setSize(int64_t size);
-    // True for a regular file that has fewer bytes on disk than its size
-    // says: one with holes (or one its file system compresses).
-    bool isSparse() const;
+    // True for a regular file that had fewer bytes on disk than its size
+    // said when it was opened for reading: one with holes (or one its file
+    // system compresses).
+    bool isSparse() const { return sparse_; }
     // The first stretch of data at or after `offset`, as [start, end): start
     // is -1 when only a hole follows up to the end of the file. A file system
     // that cannot tell holes from data gives the rest of the file as data
@@ -97,6 +98,9 @@ public:
     // always stands for either the old or the new file. Write permission on
     // the replaced file is not needed; a folder there is not replaced.
     static uint32_t renameIn(const TBFolder& folder, const TBString& from, const TBString& to);
+    // The same where nothing is called `to` yet; 183 (already exists) when
+    // something is, which stays untouched.
+    static uint32_t renameNewIn(const TBFolder& folder, const TBString& from, const TBString& to);
 
 private:
     uint32_t fail(int error);
@@ -107,6 +111,7 @@ private:
     int fd_ = -1;
     int64_t position_ = 0;
     uint32_t lastError_ = 0;
+    bool sparse_ = false;
 };
 
 }  // namespace terbin

@@ -152,6 +152,12 @@ public:
         calls.push_back("rename");
         return FaultySystem::renameat(fromDir, from, toDir, to);
     }
+    // A rename that refuses to replace anything.
+    int renameat2(int fromDir, const char* from, int toDir, const char* to,
+                  unsigned flags) override {
+        calls.push_back(flags == RENAME_NOREPLACE ? "place" : "rename2");
+        return FaultySystem::renameat2(fromDir, from, toDir, to, flags);
+    }
     std::vector<std::string> calls;
 };
 
@@ -169,10 +175,10 @@ TEST_F(CopyFileTest, OlderCopyIsReplacedFlushedFirstWhateverItIsButAFolderStays)
         return copy(source + "/" + name, target + "/" + name);
     };
     EXPECT_EQ(copied("new"), 0u);
-    EXPECT_THAT(system.calls, ElementsAre("rename")) << "a new name replaces nothing";
+    EXPECT_THAT(system.calls, ElementsAre("place")) << "a new name replaces nothing";
     for (const char* name : {"readonly", "link"}) {
         EXPECT_EQ(copied(name), 0u);
-        EXPECT_THAT(system.calls, ElementsAre("fsync", "rename")) << name;
+        EXPECT_THAT(system.calls, ElementsAre("place", "fsync", "rename")) << name;
         EXPECT_EQ(readFile(target + "/" + name), name);
         EXPECT_TRUE(S_ISREG(statOf(target + "/" + name).st_mode)) << name;
     }

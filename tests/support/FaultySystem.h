@@ -178,6 +178,12 @@ public:
             return failed(error);
         return target_.renameat(fromDirfd, from, toDirfd, to);
     }
+    int renameat2(int fromDirfd, const char* from, int toDirfd, const char* to,
+                  unsigned flags) override {
+        if (const int error = decide(Rename, joined(toDirfd, to)).error)
+            return failed(error);
+        return target_.renameat2(fromDirfd, from, toDirfd, to, flags);
+    }
 
 private:
     struct Hooked {
