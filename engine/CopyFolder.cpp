@@ -51,11 +51,32 @@ struct FoldedEqual {
 // The target files of one folder, found by name ignoring case in O(1). Each
 // file is handed out once, as the change test takes it out of the running.
 // The names are viewed in place: the list outlives the index.
+//
+// Two listings of the same names on one file system usually come in the
+// same order; while the names asked for follow the target's own order they
+// are found without an index, which is built only at the first that does
+// not.
 class TargetIndex {
 public:
-    explicit TargetIndex(std::vector<TBFileInfo>& files) {
-        entries_.reserve(static_cast<size_t>(files.size()));
-        for (TBFileInfo& info : files) entries_.push_back(&info);
+    explicit TargetIndex(std::vector<TBFileInfo>& files) : files_(files) {}
+
+    // The namesake of `name` ignoring case: the one spelled exactly alike if
+    // there is one (a case-sensitive file system may hold several), else the
+    // first in listing order. Null when there is none left.
+    const TBFileInfo* take(const TBString& name) {
+        if (!built_) {
+            if (inOrder_ < files_.size() && files_[inOrder_].getName() == name)
+                return &files_[inOrder_++];
+            build();
+        }
+        return takeIndexed(name);
+    }
+
+private:
+    // Indexes the files not handed out yet.
+    void build() {
+        built_ = true;
+        for (size_t i = inOrder_; i < files_.size(); ++i) entries_.push_back(&files_[i]);
         next_.assign(entries_.size(), -1);
         first_.reserve(entries_.size());
         // Chains keep listing order: walk backwards and push to the front.
@@ -69,10 +90,7 @@ public:
         }
     }
 
-    // The namesake of `name` ignoring case: the one spelled exactly alike if
-    // there is one (a case-sensitive file system may hold several), else the
-    // first in listing order. Null when there is none left.
-    const TBFileInfo* take(const TBString& name) {
+    const TBFileInfo* takeIndexed(const TBString& name) {
         if (first_.empty())
             return nullptr;
         auto hit = first_.find(name.view());
@@ -99,7 +117,9 @@ public:
         return entries_[chosen];
     }
 
-private:
+    std::vector<TBFileInfo>& files_;
+    size_t inOrder_ = 0;  // files handed out in listing order so far
+    bool built_ = false;
     std::vector<TBFileInfo*> entries_;
     std::vector<int> next_;  // next entry of the same folded name, -1 at the end
     std::unordered_map<std::wstring_view, int, FoldedHash, FoldedEqual> first_;

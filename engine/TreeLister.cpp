@@ -19,6 +19,7 @@ namespace {
 // Folders waiting in each queue before its producer waits. Each holds open
 // handles, so this also bounds how many a walk keeps open.
 constexpr size_t LookAhead = 64;
+constexpr unsigned CheckEvery = 16;
 
 // A walk keeps a handle open for each folder on its path and for each one
 // listed ahead; the usual soft limit of 1024 would be met by a deep tree.
@@ -110,8 +111,10 @@ void TreeLister::listSource(const BackupJob& job, TBFolder& folder,
     const BackupSet& set = *job.backupSet;
     const bool follow = set.backupFollowSymLinks != 0;
     TBFileInfo info;
-    while (folder.read(info) == 0) {
-        if (!job.waitAndCheck())
+    // Pause and stop are looked at every few entries: often enough for a
+    // person, and seldom enough not to show in a walk.
+    for (unsigned seen = 1; folder.read(info) == 0; ++seen) {
+        if (seen % CheckEvery == 0 && !job.waitAndCheck())
             return;
         const TBString& name = info.getName();
         if (terbin::tb_file_isDotEntry(name))
@@ -249,8 +252,8 @@ void TreeLister::listTargets() {
                 // The copy compares files only.
                 folder->passOverFolders();
                 TBFileInfo info;
-                while (folder->read(info) == 0) {
-                    if (!job_.waitAndCheck())
+                for (unsigned seen = 1; folder->read(info) == 0; ++seen) {
+                    if (seen % CheckEvery == 0 && !job_.waitAndCheck())
                         break;
                     // A link in a backup is not a copy of anything: the file
                     // is copied again and replaces it.

@@ -19,6 +19,7 @@ TBLogFileHandler::~TBLogFileHandler() {
 }
 
 int TBLogFileHandler::openFile() {
+    size_ = -1;
     fd_ = tb_system().open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     return fd_ < 0 ? errno : 0;
 }
@@ -30,13 +31,18 @@ void TBLogFileHandler::write(int, const std::string& line) {
     std::string record = line;
     record += '\n';
     if (maxBytes_ > 0) {
-        // The size is asked for each time rather than counted, so that a
-        // file emptied or appended to by someone else is measured right.
-        struct stat info {};
-        if (tb_system().fstat(fd_, &info) == 0 && info.st_size > 0 &&
-            static_cast<uint64_t>(info.st_size) + record.size() >
-                static_cast<uint64_t>(maxBytes_)) {
+        const int64_t length = static_cast<int64_t>(record.size());
+        // The size is counted, and asked for again whenever the count comes
+        // near the limit and every so many lines, so that a file emptied or
+        // appended to by someone else is measured right before it matters.
+        if (size_ < 0 || size_ + length > maxBytes_ || ++linesCounted_ >= MeasureEvery) {
+            struct stat info {};
+            size_ = tb_system().fstat(fd_, &info) == 0 ? info.st_size : -1;
+            linesCounted_ = 0;
+        }
+        if (size_ > 0 && size_ + length > maxBytes_) {
             rotate();
+            size_ = -1;
             if (fd_ < 0) {
                 return;
             }
@@ -49,8 +55,11 @@ void TBLogFileHandler::write(int, const std::string& line) {
     while (left > 0) {
         ssize_t n = tb_system().write(fd_, data, left);
         if (n <= 0) {
+            size_ = -1;
             return;
         }
+        if (size_ >= 0)
+            size_ += n;
         data += n;
         left -= static_cast<size_t>(n);
     }

@@ -34,6 +34,10 @@ private:
     int64_t maxBytes_;
     int keep_;
     int fd_ = -1;
+    // The file's size as counted since it was last measured; -1 unknown.
+    static constexpr int MeasureEvery = 64;
+    int64_t size_ = -1;
+    int linesCounted_ = 0;
 };
 
 }  // namespace terbin
