@@ -298,7 +298,8 @@ uint32_t BackupJob::copyFolder(const TBString& source, const TBString& target) {
                     refused = terbin::TB_ACCESS_DENIED;
                 break;
             case FolderStep::Target::Missing: {
-                const TBFolder* parent = step.depth > 0 ? levels.back().target.get() : nullptr;
+                const TBFolder* parent =
+                    step.depth > 0 && !levels.empty() ? levels.back().target.get() : nullptr;
                 const uint32_t created = createTargetFolder(step, parent, level.target);
                 if (created == terbin::TB_DISK_FULL) {
                     // Stopped while waiting for space.
