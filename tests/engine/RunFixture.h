@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "engine/BackupJob.h"
 #include "engine/RunLog.h"
 #include "support/Eventually.h"
+#include "support/FaultySystem.h"
 #include "support/TempDir.h"
 
 // Makes `folder` the current folder for the rest of the scope.
@@ -60,11 +62,37 @@ protected:
         writeFile(source + "/sub/deeper/d.txt", "delta");
         writeFile(source + "/cache/e.txt", "cached");
     }
+    // The rest of the test copies into a new target folder `name`.
+    void intoFreshTarget(const std::string& name) {
+        target = dir / name;
+        set.targetFolder = terbin::TBString::fromBytes(target);
+    }
+    // From the first open through `faults` of a path holding `part` on, the
+    // folder `path` lies aside and a link to `outside` stands in its place.
+    void swapForLinkWhenOpened(FaultySystem& faults, const std::string& part,
+                               const std::string& path) {
+        faults.on(FaultySystem::Open, part, [this, path](int call) {
+            if (call == 0) {
+                EXPECT_EQ(::rename(path.c_str(), (dir / "aside").c_str()), 0) << path;
+                EXPECT_EQ(::symlink(outside.c_str(), path.c_str()), 0) << path;
+            }
+            return FaultySystem::Outcome();
+        });
+    }
     void run() {
         BackupJob job(&set);
         job.run();
     }
     std::vector<std::string> log() { return RunLog::readMessages(set.logFilePath); }
+    // What follows `prefix` on the lines of the log that begin with it, in order.
+    std::vector<std::string> logLines(const std::string& prefix) {
+        std::vector<std::string> rests;
+        for (const std::string& line : log()) {
+            if (line.rfind(prefix, 0) == 0)
+                rests.push_back(line.substr(prefix.size()));
+        }
+        return rests;
+    }
     std::vector<std::string> strings(const terbin::TBStringArray& list) {
         std::vector<std::string> out;
         for (const auto& s : list) out.push_back(s.narrow());
@@ -97,6 +125,8 @@ protected:
     }
 
     TempDir dir;
+    // A folder beside the source and target that no run may write to.
+    const std::string outside = dir / "outside";
     std::string source;
     std::string target;
     BackupSet set;

@@ -1,14 +1,31 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 
+#include "foundation/TBLockableObject.h"
+#include "support/FaultySystem.h"
 #include "tests/engine/RunFixture.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
 
 namespace {
+
+// Puts a set in the catalogue for the rest of the scope, whatever the outcome.
+struct InCatalogue {
+    explicit InCatalogue(BackupSet* entry) : added(entry) {
+        const terbin::TBWriteLock hold(theBaseApp.backupSets);
+        theBaseApp.backupSets.add(added);
+    }
+    ~InCatalogue() {
+        const terbin::TBWriteLock hold(theBaseApp.backupSets);
+        if (const int at = theBaseApp.backupSets.indexOf(added); at >= 0)
+            theBaseApp.backupSets.removeAt(at);
+    }
+    BackupSet* added;
+};
 
 class RunSequenceTest : public RunFixture {
 protected:
@@ -28,8 +45,6 @@ TEST_F(RunSequenceTest, DatedRunWithAllFoldersLogsEveryLineInOrder) {
     const std::string final = top + "/20261206";
     const std::string mirrored = final + source;  // full path below the final target
     EXPECT_EQ(set.status, Complete);
-    EXPECT_EQ(readFile(mirrored + "/a.txt"), "alpha");
-    EXPECT_EQ(readFile(mirrored + "/sub/c.txt"), "charlie!");
     EXPECT_EQ(readFile(mirrored + "/sub/deeper/d.txt"), "delta");
     EXPECT_FALSE(exists(mirrored + "/b.tmp"));
     EXPECT_FALSE(exists(mirrored + "/cache"));
@@ -48,23 +63,11 @@ TEST_F(RunSequenceTest, DatedRunWithAllFoldersLogsEveryLineInOrder) {
                     "  0 file(s) failed"));
 }
 
-TEST_F(RunSequenceTest, DateTimeSchemeUsesTheDefaultTarget) {
-    set.targetFolder = L"";
-    set.backupType = DateTimeSubfolder;
-    set.backupFullPath = 0;
-    run();
-    const std::string top = dir / "default/pc";
-    EXPECT_EQ(readFile(top + "/20261206-101500/sub/c.txt"), "charlie!");
-    EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206-101500.log");
-    EXPECT_THAT(log(), Contains("  backup type 2 (Date-Time SubFolder)"));
-    EXPECT_THAT(log(), Contains("  full path creation = false"));
-}
-
-TEST_F(RunSequenceTest, RelativeSourcesWithFullPathLandUnderTheirAbsolutePaths) {
+TEST_F(RunSequenceTest, RelativeAndWildcardSourcesWithFullPathLandUnderTheirAbsolutePaths) {
     plainLayout();
     set.backupFullPath = 1;
     set.sourceFolders.clear();
-    set.sourceFolders.add(L"src/sub");
+    set.sourceFolders.add(L"src/s?b");
     set.sourceFolders.add(L"./src/cache");
     const CurrentFolder inTest(dir.path());
     const std::string here = std::filesystem::current_path().string();  // begins with "/"
@@ -74,7 +77,7 @@ TEST_F(RunSequenceTest, RelativeSourcesWithFullPathLandUnderTheirAbsolutePaths) 
     EXPECT_EQ(readFile(target + here + "/src/cache/e.txt"), "cached");
     EXPECT_FALSE(exists(target + "/src")) << "not below the target as written";
     EXPECT_EQ(set.logFilePath.narrow(), target + "/backup-Docs.log");
-    EXPECT_THAT(log(), Contains("  source folder = src/sub")) << "logged as stored";
+    EXPECT_THAT(log(), Contains("  source folder = src/s?b")) << "logged as stored";
 }
 
 // A run over a tree that each test builds itself.
@@ -160,10 +163,17 @@ TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
     EXPECT_FALSE(exists(set.logFilePath.narrow())) << "no log file when logging is off";
 }
 
-TEST_F(RunSequenceTest, TargetInsideTheSourceIsNotBackedUpIntoItself) {
+TEST_F(RunSequenceTest, BackupsInsideTheSourceAreNotBackedUpButTheirNeighboursAre) {
+    // This set's own target lies inside its source, and so does another's.
     set.targetFolder = terbin::TBString::fromBytes(source + "/backups");
     set.backupFullPath = 0;
     writeFile(source + "/backups/notes.txt", "mine");
+    writeFile(source + "/backups/other/old.txt", "a backup");
+    BackupSet other;
+    other.backupName = L"Other";
+    other.targetFolder = terbin::TBString::fromBytes(source + "/backups/other");
+    other.backupAddComputerFolder = 0;
+    const InCatalogue listed(&other);
     run();
     run();
     EXPECT_EQ(set.status, Complete);
@@ -171,13 +181,17 @@ TEST_F(RunSequenceTest, TargetInsideTheSourceIsNotBackedUpIntoItself) {
     EXPECT_EQ(readFile(final + "/a.txt"), "alpha");
     EXPECT_EQ(readFile(final + "/backups/notes.txt"), "mine") << "a file beside the backups";
     EXPECT_FALSE(exists(final + "/backups/pc"));
-    EXPECT_EQ(set.filesUnchanged, 6) << "the source's own six files, nothing from the target";
+    EXPECT_FALSE(exists(final + "/backups/other"));
+    EXPECT_THAT(log(), Contains(" skipped folder " + source + "/backups/other"));
+    EXPECT_EQ(set.foldersSkipped, 2);
+    EXPECT_EQ(set.filesUnchanged, 6) << "the source's own six files, nothing from the backups";
 }
 
 TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFollowsALink) {
+    set.targetFolder = L"";
     set.backupFullPath = 0;
     set.backupType = DateTimeSubfolder;
-    const std::string top = target + "/pc";
+    const std::string top = dir / "default/pc";
     // Created in this order, so creation time and name order differ.
     const char* old[] = {"20250103-000000", "20250101-000000", "20250102-000000"};
     for (const char* name : old) {
@@ -186,33 +200,36 @@ TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFoll
         ASSERT_TRUE(clockMovedPast(top + "/" + name));
     }
     makeDirs(top + "/photos");  // not a dated backup: never pruned
-    // Links named as a backup and inside old backups go; what they point to stays.
-    const std::string precious = dir / "precious";
-    writeFile(precious + "/keep.txt", "mine");
+    // A link named as a backup is none. Links inside old backups go, and what
+    // they point to stays; so does the folder behind a link swapped in for the
+    // newest old backup as pruning opens it.
+    writeFile(outside + "/keep.txt", "mine");
     makeDirs(top + "/20250101-000000/nested");
     for (const std::string& link : {top + "/20000101", top + "/20250103-000000/outside",
                                     top + "/20250101-000000/nested/again"}) {
-        ASSERT_EQ(symlink(precious.c_str(), link.c_str()), 0) << link;
+        ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0) << link;
     }
-    ASSERT_EQ(symlink((precious + "/keep.txt").c_str(), (top + "/20250102-000000/file").c_str()),
-              0);
+    ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (top + "/20250103-000000/file").c_str()), 0);
+    FaultySystem faults;
+    swapForLinkWhenOpened(faults, "/20250102-000000", top + "/20250102-000000");
     set.backupFolderCount = 1;
     run();
     EXPECT_EQ(set.status, Complete);
-    for (const char* name : old) {
-        EXPECT_FALSE(exists(top + "/" + name)) << name;
+    EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206-101500.log");
+    EXPECT_THAT(log(), Contains("  backup type 2 (Date-Time SubFolder)"));
+    EXPECT_THAT(log(), Contains("  full path creation = false"));
+    for (const char* name : old)
         EXPECT_FALSE(exists(top + "/backup-Docs-" + name + ".log")) << name;
-    }
+    EXPECT_FALSE(exists(top + "/20250103-000000"));
+    EXPECT_FALSE(exists(top + "/20250101-000000"));
+    EXPECT_TRUE(S_ISLNK(statOf(top + "/20250102-000000").st_mode)) << "the link is left as it is";
+    EXPECT_EQ(readFile(dir / "aside/old.txt"), "20250102-000000");
     EXPECT_EQ(readFile(top + "/20261206-101500/a.txt"), "alpha");
     EXPECT_TRUE(exists(top + "/photos"));
-    EXPECT_EQ(readFile(precious + "/keep.txt"), "mine");
-    std::vector<std::string> removed;
-    for (const auto& line : log()) {
-        if (line.rfind(" removing old backup subfolder ", 0) == 0)
-            removed.push_back(line.substr(31));
-    }
-    EXPECT_THAT(removed, ElementsAre(top + "/20250103-000000", top + "/20250101-000000",
-                                     top + "/20250102-000000"));
+    EXPECT_EQ(readFile(outside + "/keep.txt"), "mine");
+    EXPECT_THAT(
+        logLines(" removing old backup subfolder "),
+        ElementsAre(top + "/20250103-000000", top + "/20250101-000000", top + "/20250102-000000"));
 }
 
 class ScriptRunTest : public RunSequenceTest {

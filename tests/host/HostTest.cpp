@@ -77,13 +77,23 @@ TEST_F(HostTest, ForeignRegistryFileIsRefusedAndLeftAlone) {
     EXPECT_EQ(readFile(dir / "reg.db"), "my notes, not a registry");
 }
 
-TEST_F(HostTest, SetWithoutTargetGoesToTheDefaultTargetAndTheOptionWins) {
+TEST_F(HostTest, RunAllLeavesOutExcludedSetsAndSetsWithoutTargetGoToTheDefaultTarget) {
     ASSERT_EQ(ulvaren("import " + define("Docs", dir / "src")).status, 0);
+    const std::string held =
+        define("Held", dir / "held", "<ExcludeFromStartAll>1</ExcludeFromStartAll>");
+    ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out-held")).status, 0);
 
-    Result byVariable = ulvaren("run Docs", "ULVAREN_DEFAULT_TARGET=" + quoted("from-env"));
-    EXPECT_EQ(byVariable.status, 0) << byVariable.out;
+    Result all = ulvaren("run --all", "ULVAREN_DEFAULT_TARGET=" + quoted("from-env"));
+    EXPECT_EQ(all.status, 0) << all.out;
+    EXPECT_THAT(all.out, HasSubstr("Docs: Complete"));
+    EXPECT_THAT(all.out, Not(HasSubstr("Held")));
     EXPECT_EQ(readFile(dir / "from-env/a.txt"), "alpha");
-    EXPECT_THAT(byVariable.out, HasSubstr("log: " + dir / "from-env/backup-Docs.log"));
+    EXPECT_THAT(all.out, HasSubstr("log: " + dir / "from-env/backup-Docs.log"));
+    EXPECT_FALSE(exists(dir / "out-held/h.txt"));
+
+    Result named = ulvaren("run Held");
+    EXPECT_EQ(named.status, 0) << named.out;
+    EXPECT_EQ(readFile(dir / "out-held/h.txt"), "held back");
 
     Result byOption = ulvaren("run Docs --default-target " + quoted("from-option"),
                               "ULVAREN_DEFAULT_TARGET=" + quoted("not-here"));
@@ -92,52 +102,6 @@ TEST_F(HostTest, SetWithoutTargetGoesToTheDefaultTargetAndTheOptionWins) {
     EXPECT_FALSE(exists(dir / "not-here/a.txt"));
     EXPECT_THAT(byOption.out, HasSubstr("2 file(s) 10 bytes copied, 0 unchanged"))
         << "a new target: copied afresh";
-}
-
-TEST_F(HostTest, RunAllLeavesOutSetsExcludedFromIt) {
-    ASSERT_EQ(
-        ulvaren("import " + define("Docs", dir / "src") + " --target " + quoted("out-docs")).status,
-        0);
-    const std::string held =
-        define("Held", dir / "held", "<ExcludeFromStartAll>1</ExcludeFromStartAll>");
-    ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out-held")).status, 0);
-
-    Result all = ulvaren("run --all");
-    EXPECT_EQ(all.status, 0) << all.out;
-    EXPECT_THAT(all.out, HasSubstr("Docs: Complete"));
-    EXPECT_THAT(all.out, Not(HasSubstr("Held")));
-    EXPECT_EQ(readFile(dir / "out-docs/a.txt"), "alpha");
-    EXPECT_FALSE(exists(dir / "out-held/h.txt"));
-
-    Result named = ulvaren("run Held");
-    EXPECT_EQ(named.status, 0) << named.out;
-    EXPECT_EQ(readFile(dir / "out-held/h.txt"), "held back");
-}
-
-TEST_F(HostTest, WildcardSourceCopiesEveryMatchedFolderUnderItsOwnName) {
-    // "*" and "[2019]", read as patterns, would stand for other folders here.
-    writeFile(dir / "home/ann/Documents/letter.txt", "ann");
-    writeFile(dir / "home/ann/Documents/drafts/plan.txt", "plan");
-    writeFile(dir / "home/*/Documents/star.txt", "star");
-    writeFile(dir / "home/[2019]/Documents/old.txt", "old");
-    writeFile(dir / "home/1/Music/song.txt", "not asked for");
-    writeFile(dir / "home/ann/Music/tune.txt", "not asked for");
-    // Full path creation keeps each matched folder apart in the backup.
-    writeFile(dir / "homes.xml",
-              "<backupset><Name>Homes</Name><Type>0</Type><FullPath>1</FullPath>"
-              "<AddComputerFolder>0</AddComputerFolder><SourceFolders><F>" +
-                  dir / "home/*/Documents" + "</F></SourceFolders></backupset>");
-    ASSERT_EQ(ulvaren("import " + quoted("homes.xml") + " --target " + quoted("out")).status, 0);
-
-    const Result run = ulvaren("run Homes");
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_THAT(run.out, HasSubstr("Homes: Complete"));
-    EXPECT_THAT(run.out, HasSubstr("4 file(s) 14 bytes copied"));
-    const std::string copied = dir / ("out" + dir.path() + "/home");
-    EXPECT_EQ(readFile(copied + "/ann/Documents/letter.txt"), "ann");
-    EXPECT_EQ(readFile(copied + "/ann/Documents/drafts/plan.txt"), "plan");
-    EXPECT_EQ(readFile(copied + "/*/Documents/star.txt"), "star");
-    EXPECT_EQ(readFile(copied + "/[2019]/Documents/old.txt"), "old");
 }
 
 TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
