@@ -111,6 +111,26 @@ TEST_F(UpdateRunTest, SecondRunRewritesOnlyWhatChanged) {
     EXPECT_EQ(set.status, Complete);
 }
 
+TEST_F(UpdateRunTest, TemporaryFilesOfAKilledRunGoButLookalikesAndTheSourcesOwnStay) {
+    plainLayout();
+    const std::string leftover = ".~ulvaren-0123456789abcdef.tmp";
+    const std::string usersOwn = ".~ulvaren-fedcba9876543210.tmp";
+    writeFile(source + "/sub/a.txt", "a");
+    writeFile(source + "/" + usersOwn, "the user's");
+    for (const std::string& name : {leftover, std::string(".~ulvaren-notes.tmp"),
+                                    std::string(".~ulvaren-0123456789ABCDEF.tmp"), usersOwn}) {
+        writeFile(target + "/" + name, "half a copy");
+    }
+    writeFile(target + "/sub/" + leftover, "half a copy");
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_FALSE(exists(target + "/" + leftover));
+    EXPECT_FALSE(exists(target + "/sub/" + leftover));
+    EXPECT_EQ(readFile(target + "/.~ulvaren-notes.tmp"), "half a copy");
+    EXPECT_EQ(readFile(target + "/.~ulvaren-0123456789ABCDEF.tmp"), "half a copy");
+    EXPECT_EQ(readFile(target + "/" + usersOwn), "the user's") << "a source file is copied";
+}
+
 TEST_F(UpdateRunTest, TargetNamesakeDifferingInCaseCountsAsTheSameFile) {
     plainLayout();
     writeFile(source + "/Report.TXT", "data");
