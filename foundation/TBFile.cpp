@@ -323,24 +323,27 @@ uint32_t TBFile::remove(const TBString& path) {
     return 0;
 }
 
-uint32_t TBFile::renameNewIn(const TBFolder& folder, const TBString& from, const TBString& to) {
+namespace {
+
+uint32_t renameWithin(const TBFolder& folder, const TBString& from, const TBString& to,
+                      unsigned flags) {
     if (folder.handle() < 0)
         return tb_status_fail(TB_INVALID_PARAMETER);
     if (tb_system().renameat2(folder.handle(), from.narrow().c_str(), folder.handle(),
-                              to.narrow().c_str(), RENAME_NOREPLACE) != 0) {
+                              to.narrow().c_str(), flags) != 0) {
         return tb_status_fail(tb_result_fromErrno(errno));
     }
     return 0;
 }
 
+}  // namespace
+
+uint32_t TBFile::renameNewIn(const TBFolder& folder, const TBString& from, const TBString& to) {
+    return renameWithin(folder, from, to, RENAME_NOREPLACE);
+}
+
 uint32_t TBFile::renameIn(const TBFolder& folder, const TBString& from, const TBString& to) {
-    if (folder.handle() < 0)
-        return tb_status_fail(TB_INVALID_PARAMETER);
-    if (tb_system().renameat(folder.handle(), from.narrow().c_str(), folder.handle(),
-                             to.narrow().c_str()) != 0) {
-        return tb_status_fail(tb_result_fromErrno(errno));
-    }
-    return 0;
+    return renameWithin(folder, from, to, 0);
 }
 
 }  // namespace terbin

@@ -214,14 +214,10 @@ public:
         calls.push_back("fsync");
         return FaultySystem::fsync(fd);
     }
-    int renameat(int fromDir, const char* from, int toDir, const char* to) override {
-        calls.push_back("rename");
-        return FaultySystem::renameat(fromDir, from, toDir, to);
-    }
-    // A rename that refuses to replace anything.
+    // Renames; one that refuses to replace anything is a placing.
     int renameat2(int fromDir, const char* from, int toDir, const char* to,
                   unsigned flags) override {
-        calls.push_back(flags == RENAME_NOREPLACE ? "place" : "rename2");
+        calls.push_back(flags == RENAME_NOREPLACE ? "place" : "rename");
         return FaultySystem::renameat2(fromDir, from, toDir, to, flags);
     }
     std::vector<std::string> calls;
