@@ -133,3 +133,13 @@ void BackupSet::addFailedFolder(const TBString& path) {
 void BackupSet::setTargetFolder(const TBString& path) {
     targetFolder = BackupSetConfiguration::installed().fix(path);
 }
+
+bool BackupSet::isPlainName(const TBString& name) {
+    if (name.isEmpty() || name == L"." || name == L"..")
+        return false;
+    for (const wchar_t c : name.view()) {
+        if (c == L'/' || c < 0x20 || c == 0x7f)
+            return false;
+    }
+    return true;
+}

@@ -123,6 +123,10 @@ public:
     void save(const terbin::TBString& keyName);
     void load(const terbin::TBString& keyName);
     // The key (hive 2) that holds every set: <registry root>/BackupSets.
+    // Whether `name` can serve as a set's name: it becomes a folder name and
+    // part of file names, so it must be one plain name (not empty, not "."
+    // or "..", without "/" and without control characters).
+    static bool isPlainName(const terbin::TBString& name);
     static terbin::TBString setsKeyPath();
     // The key (hive 2) of the set stored under `keyName`.
     static terbin::TBString registryKeyPath(const terbin::TBString& keyName);

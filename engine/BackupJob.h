@@ -134,4 +134,6 @@ private:
 
     // The folders a source walk skips: the backups of every set.
     std::vector<FolderId> ownTargets_;
+    // Whether this run made a folder (its files are counted in the set).
+    bool wroteFolders_ = false;
 };

@@ -215,6 +215,7 @@ uint32_t BackupJob::createTargetFolder(const FolderStep& step, const TBFolder* p
         if (result != 0)
             return result;
         backupSet->waitingForDiskSpace = false;
+        wroteFolders_ = true;
         created = step.depth == 0 ? std::make_shared<TBFolder>(step.target)
                                   : std::make_shared<TBFolder>(*parent, step.name);
         if (created->handle() < 0) {

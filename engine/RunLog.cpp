@@ -292,6 +292,12 @@ void RunLog::changedWhileCopied(TBLog& log, const TBString& source) {
     log.error("File %s changed while it was copied", source.narrow().c_str());
 }
 
+void RunLog::flushFailed(TBLog& log, const TBString& target, uint32_t error) {
+    terbin::TBErrnoKeeper keeper;
+    log.error("Failed to flush the backup in %s to its disk - error=%d", target.narrow().c_str(),
+              static_cast<int>(error));
+}
+
 void RunLog::ended(TBLog& log, const BackupSet& set) {
     log.info(EndedLine, set.backupName.narrow().c_str(), set.getStatusString().narrow().c_str());
 }

@@ -118,6 +118,8 @@ public:
     // A source file that changed during its copy and again during the copy
     // made once more.
     static void changedWhileCopied(terbin::TBLog& log, const terbin::TBString& source);
+    // The copies of a run could not be flushed to the disk of `target`.
+    static void flushFailed(terbin::TBLog& log, const terbin::TBString& target, uint32_t error);
 
     // "backup set NAME ended - STATUS", with the set's status text.
     static void ended(terbin::TBLog& log, const BackupSet& set);

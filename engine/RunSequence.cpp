@@ -32,6 +32,16 @@ uint32_t BackupJob::run() {
     }
     set.initstats();
     set.status = Running;
+    wroteFolders_ = false;
+
+    if (!BackupSet::isPlainName(set.backupName)) {
+        // The name becomes a folder and file names; one that is not a plain
+        // name could put them anywhere. Nothing is written, not even a log.
+        log.removeAllHandlers();
+        set.addFailedFolder(topLevelTarget(set));
+        set.status = Failed;
+        return 0;
+    }
 
     const int32_t type = effectiveType(set.backupType);
     // A negative count would empty the whole target; it keeps everything.
@@ -104,6 +114,16 @@ uint32_t BackupJob::run() {
                 break;
             const TBString source = TBFilename::fix(folder, TBFilename::SlashPath);
             copyFolder(source, destinationFor(source, finalTarget));
+        }
+    }
+
+    // Complete means on the disk: what this run wrote reaches the target's
+    // storage before the run says how it ended, even when it was stopped.
+    if (haveTarget && (set.filesCopied > 0 || wroteFolders_)) {
+        const TBFolder written(finalTarget);
+        if (const uint32_t flushed = written.flushFileSystem(); flushed != 0) {
+            RunLog::flushFailed(log, finalTarget, flushed);
+            set.addFailedFolder(finalTarget);
         }
     }
 

@@ -214,6 +214,14 @@ uint32_t TBFolder::create(const TBString& path, bool parents) {
     return tb_result_fromErrno(error);
 }
 
+uint32_t TBFolder::flushFileSystem() const {
+    if (fd_ < 0)
+        return error_ != 0 ? error_ : TB_INVALID_PARAMETER;
+    if (tb_system().syncfs(fd_) != 0)
+        return tb_status_fail(tb_result_fromErrno(errno));
+    return 0;
+}
+
 uint32_t TBFolder::createIn(const TBFolder& parent, const TBString& name) {
     if (parent.handle() < 0)
         return TB_INVALID_PARAMETER;

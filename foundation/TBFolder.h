@@ -61,6 +61,10 @@ public:
     // folders, without examining them: for a caller that wants files only.
     void passOverFolders() { passOverFolders_ = true; }
 
+    // Writes everything written so far to the file system that holds this
+    // folder onto its storage. 0 or a result code.
+    uint32_t flushFileSystem() const;
+
     // Creates the subfolder `name` of `parent`, readable by its owner alone.
     // 0, or a result code (183 when something of that name exists, 112 when
     // the volume is full).

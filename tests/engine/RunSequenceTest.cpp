@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
 
 #include <gmock/gmock.h>
 
@@ -166,6 +167,39 @@ TEST_F(UpdateRunTest, NamesakesOfTheOtherKindFailAndAreRecorded) {
     EXPECT_THAT(strings(set.failedFolders), ElementsAre(target + "/dir"));
     EXPECT_EQ(readFile(target + "/ok"), "fine");
     EXPECT_EQ(readFile(target + "/dir"), "file in target");
+}
+
+TEST_F(RunSequenceTest, WhatARunWroteIsFlushedBeforeItEndsAndAFailedFlushFailsIt) {
+    plainLayout();
+    writeTree();
+    FaultySystem faults;
+    std::atomic<int> flushes{0};
+    faults.on(FaultySystem::Flush, target, [&](int) {
+        flushes += 1;
+        return FaultySystem::Outcome();
+    });
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(flushes, 1);
+    run();
+    EXPECT_EQ(flushes, 1) << "a run that wrote nothing has nothing to flush";
+
+    writeFile(source + "/a.txt", "changed");
+    faults.fail(FaultySystem::Flush, target, EIO);
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFolders), ElementsAre(target));
+}
+
+TEST_F(RunSequenceTest, SetNameThatIsNoPlainNameFailsAndWritesNothing) {
+    writeTree();
+    set.backupAddBackupSetFolder = 1;
+    for (const wchar_t* name : {L"..", L"a/b", L"", L"line\nbreak"}) {
+        set.backupName = name;
+        run();
+        EXPECT_EQ(set.status, Failed) << terbin::TBString(name).narrow();
+        EXPECT_FALSE(exists(target)) << terbin::TBString(name).narrow();
+    }
 }
 
 TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {

@@ -22,7 +22,8 @@ public:
     // that the source's reads all go through read(). Calls relative to an
     // open folder see the folder's path joined with the name. Listing is the
     // start of a folder's listing, ListingRead each read of it, Examine a
-    // query of an entry's metadata (statx), Remove an unlink or rmdir.
+    // query of an entry's metadata (statx), Remove an unlink or rmdir, Flush
+    // a flush of a whole file system (syncfs on a folder in it).
     enum Call {
         Open,
         Read,
@@ -33,7 +34,8 @@ public:
         Examine,
         Mkdir,
         Remove,
-        Rename
+        Rename,
+        Flush
     };
     // A hook's verdict on one call: fail it with `error`, or let it move at
     // most `limit` bytes (with 0, it moves nothing and reports 0).
@@ -157,6 +159,11 @@ public:
         if (result == 0 && change)
             change(*info);
         return result;
+    }
+    int syncfs(int fd) override {
+        if (const int error = decide(Flush, pathOf(fd)).error)
+            return failed(error);
+        return target_.syncfs(fd);
     }
     int mkdir(const char* path, mode_t mode) override {
         if (const int error = decide(Mkdir, path).error)
