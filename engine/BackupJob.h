@@ -87,6 +87,8 @@ public:
     // whatever the set's backupFollowSymLinks. A pattern without wildcards is
     // appended as written when it is a folder. Never empties `result`.
     void expandWildcards(const terbin::TBString& pattern, terbin::TBStringArray& result);
+    // Whether a source entry holds "*", "?" or "[...]": a pattern.
+    static bool hasWildcards(const terbin::TBString& entry);
     // The folder that holds a set's log files and dated backup subfolders:
     // its target (or the application's default target), then the computer
     // folder and the set's name where the set asks for them.

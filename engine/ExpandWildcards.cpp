@@ -80,6 +80,10 @@ void expandBelow(const TBString& folder, const std::vector<TBString>& components
 
 }  // namespace
 
+bool BackupJob::hasWildcards(const TBString& entry) {
+    return hasWildcard(entry);
+}
+
 void BackupJob::expandWildcards(const TBString& pattern, TBStringArray& result) {
     if (!hasWildcard(pattern)) {
         if (TBFileInfo::isFolder(pattern))

@@ -100,21 +100,35 @@ uint32_t BackupJob::run() {
             ownTargets_.push_back({info.getDevice(), info.getInode()});
     }
 
-    if (runnable() && set.status == Running && keep != 0 && type != NoSubfolder) {
+    // Every source entry is looked at before pruning, which only runs when
+    // at least one source folder is there: a gone drive never costs a backup.
+    // A folder the set names plainly must be there; a pattern may match
+    // nothing. Matched names are used as found, never read as paths again.
+    TBStringArray sources;
+    for (int i = 0; runnable() && set.status == Running && i < set.sourceFolders.size(); ++i) {
+        const TBString& entry = set.sourceFolders[i];
+        if (hasWildcards(entry)) {
+            expandWildcards(entry, sources);
+            continue;
+        }
+        const TBFileInfo root(entry);
+        if (!root.isDirectory() || (root.isSymbolicLink() && set.backupFollowSymLinks == 0)) {
+            RunLog::folderUnreadable(log, entry);
+            set.addFailedFolder(entry);
+        } else {
+            sources.add(entry);
+        }
+    }
+
+    if (runnable() && set.status == Running && keep != 0 && type != NoSubfolder &&
+        !sources.isEmpty()) {
         pruneBackupFolders(topLevel, finalTarget, keep);
     }
 
-    for (int i = 0; runnable() && set.status == Running && i < set.sourceFolders.size(); ++i) {
-        TBStringArray expanded;
-        expandWildcards(set.sourceFolders[i], expanded);
-        if (!runnable())
+    for (const TBString& source : sources) {
+        if (!runnable() || set.status != Running)
             break;
-        for (const TBString& folder : expanded) {
-            if (!runnable())
-                break;
-            const TBString source = TBFilename::fix(folder, TBFilename::SlashPath);
-            copyFolder(source, destinationFor(source, finalTarget));
-        }
+        copyFolder(source, destinationFor(source, finalTarget));
     }
 
     // Complete means on the disk: what this run wrote reaches the target's

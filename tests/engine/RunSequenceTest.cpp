@@ -202,6 +202,40 @@ TEST_F(RunSequenceTest, SetNameThatIsNoPlainNameFailsAndWritesNothing) {
     }
 }
 
+TEST_F(RunSequenceTest, MissingPlainSourceFailsAndCostsNoBackupWhileAnEmptyPatternIsFine) {
+    set.backupFullPath = 0;
+    set.backupFolderCount = 1;
+    const std::string top = target + "/pc";
+    writeFile(top + "/20250101/old.txt", "the only backup");
+    set.sourceFolders.clear();
+    set.sourceFolders.add(terbin::TBString::fromBytes(dir / "gone"));
+    set.sourceFolders.add(terbin::TBString::fromBytes(dir / "nothing*"));
+    run();
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_THAT(strings(set.failedFolders), ElementsAre(dir / "gone"));
+    EXPECT_EQ(readFile(top + "/20250101/old.txt"), "the only backup") << "no source, no pruning";
+
+    set.sourceFolders.clear();
+    set.sourceFolders.add(terbin::TBString::fromBytes(dir / "nothing*"));
+    set.sourceFolders.add(terbin::TBString::fromBytes(source));
+    writeFile(source + "/a.txt", "alpha");
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_FALSE(exists(top + "/20250101")) << "pruned once a source was there";
+}
+
+TEST_F(RunSequenceTest, NamesFoundBelowAPatternAreNamesNotPaths) {
+    plainLayout();
+    writeFile(outside + "/secret.txt", "not in the set");
+    writeFile(source + "/..\\outside/mine.txt", "mine");
+    set.sourceFolders.clear();
+    set.sourceFolders.add(terbin::TBString::fromBytes(source + "/*"));
+    run();
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(readFile(target + "/mine.txt"), "mine");
+    EXPECT_FALSE(exists(target + "/secret.txt"));
+}
+
 TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
     set.filesCopied = 9;
     theBaseApp.runAllowed = false;
