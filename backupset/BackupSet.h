@@ -122,6 +122,12 @@ public:
     // back, leaving a field whose value is missing at what it held.
     void save(const terbin::TBString& keyName);
     void load(const terbin::TBString& keyName);
+    // Saves the set under a key no other set has: `preferred` when it is
+    // free, else the smallest free decimal name. The name is chosen and the
+    // set written in one transaction, so processes creating sets at the same
+    // time never share a key. Returns the key name and sets registryKeyName
+    // to it; both empty when nothing was saved.
+    terbin::TBString saveNew(const terbin::TBString& preferred);
     // The key (hive 2) that holds every set: <registry root>/BackupSets.
     // Whether `name` can serve as a set's name: it becomes a folder name and
     // part of file names, so it must be one plain name (not empty, not "."

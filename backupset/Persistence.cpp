@@ -1,3 +1,5 @@
+#include <unordered_set>
+
 #include "backupset/BackupSet.h"
 #include "backupset/BackupSetConfiguration.h"
 #include "backupset/BackupSetFields.h"
@@ -49,6 +51,36 @@ void readValue(TBRegistryKey& key, const wchar_t* name, TBValue& holder, TBStrin
     }
 }
 
+// A key name under which saving cannot overwrite another set: `preferred`
+// when no subkey of `sets` has that name, else the smallest free decimal
+// name. The stored names need not be 1 to n (sets are removed, other versions
+// wrote them), so a count of sets alone may name a key in use.
+TBString freeKeyName(TBRegistryKey& sets, const TBString& preferred) {
+    TBStringArray names;
+    sets.keyNames(names);
+    // Key names compare without regard to case; decimal names have none, so
+    // folding the stored names is enough.
+    std::unordered_set<TBString> taken;
+    for (const TBString& name : names) taken.insert(name.foldCase());
+    if (!preferred.isEmpty() && !taken.contains(preferred.foldCase()))
+        return preferred;
+    for (int64_t number = 0;; ++number) {
+        TBString name = TBString::valueOf(number);
+        if (!taken.contains(name))
+            return name;
+    }
+}
+
+// Writes the saved settings of `set` to the subkey `keyName` of `sets`,
+// making the subkey when it is missing.
+void writeSettings(const BackupSet& set, TBRegistryKey& sets, const TBString& keyName) {
+    TBRegistryKey key(sets, keyName, true);
+    forEachSetting([&](const auto& setting) {
+        if (setting.saved)
+            writeValue(key, setting.name, set.*setting.field);
+    });
+}
+
 }  // namespace
 
 TBString BackupSet::setsKeyPath() {
@@ -66,12 +98,24 @@ void BackupSet::save(const TBString& keyName) {
     // An empty "BackupSets" key, made beforehand, holds no set.
     TBRegistryKey sets(TBHiveCurrentUser, setsKeyPath(), true);
     TBRegistryTransaction transaction(sets);
-    TBRegistryKey key(sets, keyName, true);
-    forEachSetting([&](const auto& setting) {
-        if (setting.saved)
-            writeValue(key, setting.name, this->*setting.field);
-    });
+    writeSettings(*this, sets, keyName);
     transaction.commit();
+}
+
+TBString BackupSet::saveNew(const TBString& preferred) {
+    registryKeyName = TBString();
+    TBRegistryKey sets(TBHiveCurrentUser, setsKeyPath(), true);
+    // The transaction holds the store for writing before the names are
+    // read: another process creating a set waits for it to end, and then
+    // finds this set's key taken. Choosing first and saving in a second
+    // transaction would let both pick the same name, the later overwriting
+    // the earlier.
+    TBRegistryTransaction transaction(sets);
+    const TBString keyName = freeKeyName(sets, preferred);
+    writeSettings(*this, sets, keyName);
+    if (transaction.commit() == terbin::TB_OK)
+        registryKeyName = keyName;
+    return registryKeyName;
 }
 
 void BackupSet::load(const TBString& keyName) {

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "backupset/BackupSetFields.h"
+#include "foundation/TBFilename.h"
 #include "foundation/TBStringArray.h"
 
 using terbin::TBString;
@@ -51,4 +52,11 @@ void readBackupSetDefinition(XmlNode& definition, BackupSet& set) {
         if (XmlNode* element = findElement(definition, setting.definitionPath))
             readElement(*element, set.*setting.field);
     });
+}
+
+void resolveSourceFolders(BackupSet& set, const TBString& folder) {
+    for (TBString& entry : set.sourceFolders) {
+        if (!entry.isEmpty() && !entry.startsWith(L"/"))
+            entry = terbin::TBFilename::concatPaths(folder, entry, terbin::TBFilename::NativePath);
+    }
 }

@@ -24,3 +24,10 @@
 // appended in document order, without normalisation or duplicate test;
 // children of a list that are not elements are skipped. Takes no lock.
 void readBackupSetDefinition(xml::XmlNode& definition, BackupSet& set);
+
+// Makes every relative entry of the set's sourceFolders absolute by joining
+// it to `folder` (the definition file's own folder), so a set means the same
+// folders whatever folder it is later run from. Entries that begin with "/"
+// and empty entries are left as they are; the joined text is not otherwise
+// cleaned, so a wildcard entry keeps its pattern characters.
+void resolveSourceFolders(BackupSet& set, const terbin::TBString& folder);

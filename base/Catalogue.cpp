@@ -1,7 +1,6 @@
 // The catalogue of backup sets: the sets stored in the registry, the default
 // sets of a first run, sets made from definition files and from added folders.
 #include <memory>
-#include <unordered_set>
 
 #include "base/BackupSetDefinition.h"
 #include "base/ULVbase.h"
@@ -29,26 +28,6 @@ BackupSet* appendSet(ULVbase& app, std::unique_ptr<BackupSet> set) {
     return set.release();
 }
 
-// A key name under which saving cannot overwrite another set: `preferred`
-// when no subkey has that name, else the smallest free decimal name. The
-// stored names need not be 1 to n (sets are removed, other versions wrote
-// them), so the catalogue's count alone may name a key in use.
-TBString freeKeyName(const TBString& preferred) {
-    TBStringArray names;
-    TBRegistryKey(TBHiveCurrentUser, BackupSet::setsKeyPath(), false).keyNames(names);
-    // Key names compare without regard to case; decimal names have none, so
-    // folding the stored names is enough.
-    std::unordered_set<TBString> taken;
-    for (const TBString& name : names) taken.insert(name.foldCase());
-    if (!preferred.isEmpty() && !taken.contains(preferred.foldCase()))
-        return preferred;
-    for (int64_t number = 0;; ++number) {
-        TBString name = TBString::valueOf(number);
-        if (!taken.contains(name))
-            return name;
-    }
-}
-
 void applyDefaultSettings(BackupSet& set, const wchar_t* name) {
     set.backupName = name;
     set.backupAddComputerFolder = 1;
@@ -57,7 +36,7 @@ void applyDefaultSettings(BackupSet& set, const wchar_t* name) {
 }
 
 void saveDefaultSet(ULVbase& app, BackupSet& set) {
-    set.save(freeKeyName(TBString::valueOf(app.backupSets.size())));
+    set.saveNew(TBString::valueOf(app.backupSets.size()));
 }
 
 struct UserFolderSet {
@@ -144,9 +123,14 @@ void ULVbase::addBackupSet(const TBString& path) {
     xml::XmlNode* definition = file.findNode(L"backupset");
     if (definition == nullptr)
         return;
-    BackupSet* set = appendSet(*this, std::make_unique<BackupSet>());
+    auto set = std::make_unique<BackupSet>();
     readBackupSetDefinition(*definition, *set);
-    set->save(freeKeyName(TBString()));
+    // The name becomes a folder and file names: a set that could never run
+    // is not kept.
+    if (!BackupSet::isPlainName(set->backupName))
+        return;
+    resolveSourceFolders(*set, TBFilename::dirname(TBFilename::absolute(path)));
+    appendSet(*this, std::move(set))->saveNew(TBString());
 }
 
 BackupSet* ULVbase::addBackupSourceFolder(BackupSet* set, const TBString& path, bool force) {

@@ -57,9 +57,11 @@ public:
     // Catalogue. Loads every stored set; on a first run (none stored) sets
     // firstRun and creates and saves the default sets.
     void loadBackupSets();
-    // Creates a set from a definition file, appends it and saves it under
-    // the smallest free key name. A file that does not load, or has no
-    // "backupset" element, changes nothing.
+    // Creates a set from a definition file, makes its relative sources
+    // absolute against the file's folder, appends it and saves it under the
+    // smallest free key name (chosen and saved in one transaction). A file
+    // that does not load, has no "backupset" element, or names the set with
+    // no plain name (BackupSet::isPlainName) changes nothing.
     void addBackupSet(const terbin::TBString& path);
     // Adds `path` to `set`, or to a new set appended to the catalogue when
     // `set` is null, unless some set holds it already. Without `force` a

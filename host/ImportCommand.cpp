@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/BackupSetDefinition.h"
 #include "base/ULVbase.h"
 #include "foundation/TBRegistry.h"
 #include "foundation/TBResult.h"
@@ -10,6 +11,37 @@
 using terbin::TBString;
 
 namespace {
+
+// `name` as a terminal may show it: control characters, "\" and the bytes
+// of invalid UTF-8 escaped, so a name can neither start a line nor drive the
+// terminal.
+std::string shownName(const TBString& name) {
+    std::string shown;
+    char code[16];
+    for (const wchar_t c : name.view()) {
+        if (c >= 0xDC80 && c <= 0xDCFF) {
+            std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned>(c - 0xDC00));
+            shown += code;
+        } else if (c == L'\\') {
+            shown += "\\\\";
+        } else if (c == L'\n') {
+            shown += "\\n";
+        } else if (c == L'\t') {
+            shown += "\\t";
+        } else if (c == L'\r') {
+            shown += "\\r";
+        } else if (c >= 0x80 && c <= 0x9f) {
+            std::snprintf(code, sizeof code, "\\xc2\\x%02x", static_cast<unsigned>(c));
+            shown += code;
+        } else if (c < 0x20 || c == 0x7f) {
+            std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned>(c));
+            shown += code;
+        } else {
+            shown += TBString(std::wstring(1, c)).narrow();
+        }
+    }
+    return shown;
+}
 
 // Why a definition file cannot be used, or empty when it can.
 std::string rejection(const std::string& path) {
@@ -26,8 +58,16 @@ std::string rejection(const std::string& path) {
         default:
             return "not a well-formed XML file, or over the size and entity limits";
     }
-    if (!file.findNode(L"backupset"))
+    xml::XmlNode* definition = file.findNode(L"backupset");
+    if (!definition)
         return "no <backupset> element";
+    BackupSet set;
+    readBackupSetDefinition(*definition, set);
+    if (!BackupSet::isPlainName(set.backupName)) {
+        return "the set name \"" + shownName(set.backupName) +
+               "\" is not a plain name (it becomes a folder name: not empty, \".\" or \"..\","
+               " and without \"/\" or control characters)";
+    }
     return {};
 }
 
@@ -52,7 +92,8 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
             continue;
         }
         BackupSet* set = theBaseApp.backupSets[theBaseApp.backupSets.size() - 1];
-        if (!target.empty()) {
+        // A set that could not be saved has no key to save the target under.
+        if (!target.empty() && !set->registryKeyName.isEmpty()) {
             set->setTargetFolder(TBString::fromBytes(absolutePath(target)));
             set->save(set->registryKeyName);
         }

@@ -107,7 +107,7 @@ TEST_F(Catalogue, AddSourceFolderSkipsMissingAndHeldFoldersAndSavesNothing) {
     EXPECT_TRUE(storedKeys().empty());
 }
 
-TEST_F(Catalogue, AddBackupSetSavesUnderSmallestFreeKeyOnlyAndRejectedFilesAddNothing) {
+TEST_F(Catalogue, AddBackupSetSavesUnderSmallestFreeKeyOnlyAndRejectedSetsAddNothing) {
     store(L"1", L"One");
     store(L"2", L"Two");
     theBaseApp.loadBackupSets();
@@ -120,10 +120,17 @@ TEST_F(Catalogue, AddBackupSetSavesUnderSmallestFreeKeyOnlyAndRejectedFilesAddNo
     EXPECT_EQ(catalogue(), (Names{"1 One", "2 Two", "0 New"}));
     EXPECT_EQ(Stored(L"0").backupName, TBString(L"New"));
 
+    // A set whose name cannot be a folder name is neither added nor saved.
+    for (const char* name : {"", "..", "a/b"})
+        addDefinition("<backupset><Name>" + std::string(name) + "</Name></backupset>");
+    EXPECT_EQ(storedKeys(), (Names{"1", "2", "0"}));
+
     addDefinition(
-        "<backupset><Type>2</Type><SourceFolders><f>/x</f> <g>/x</g></SourceFolders></backupset>");
-    EXPECT_EQ(catalogue().back(), "3 ");
-    EXPECT_EQ(Stored(L"3").sourceFolders, (TBStringArray{L"/x", L"/x"}));
+        "<backupset><Name>Dup</Name><SourceFolders><f>/x</f> <g>/x</g> <h>rel/y</h>"
+        "</SourceFolders></backupset>");
+    EXPECT_EQ(catalogue().back(), "3 Dup");
+    EXPECT_EQ(narrowAll(Stored(L"3").sourceFolders), (Names{"/x", "/x", dir / "rel/y"}))
+        << "a relative source is taken from the definition file's folder";
 }
 
 }  // namespace
