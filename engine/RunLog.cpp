@@ -318,7 +318,8 @@ void RunLog::figures(TBLog& log, const BackupSet& set, const TBStringArray& fail
 
 std::optional<RunLog::RecordedRun> RunLog::readLastRun(const TBString& path,
                                                        const TBString& setName) {
-    const std::string name = setName.narrow();
+    // The log holds names escaped (see TBLog), and so the lines are matched.
+    const std::string name = setName.escaped();
     const std::string startedLine = withName(StartedLine, name);
     const std::string endedLine = withName(EndedLine, name);
     std::optional<RecordedRun> last;

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdarg>
 #include <ctime>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -33,6 +35,25 @@ const char* levelWord(int level) {
         return "INFO";
     }
     return "DEBUG";
+}
+
+// `message` with the line breaks left in it written as escapes. Formatted
+// text has had its arguments escaped already; what remains comes from the
+// format, and a record stays one line even so.
+std::string oneLine(std::string message) {
+    for (size_t at = message.find_first_of("\n\r"); at != std::string::npos;
+         at = message.find_first_of("\n\r", at + 2)) {
+        message.replace(at, 1, message[at] == '\n' ? "\\n" : "\\r");
+    }
+    return message;
+}
+
+std::string formatWithoutArguments(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = TBLog::format(fmt, args);
+    va_end(args);
+    return text;
 }
 
 }  // namespace
@@ -86,7 +107,7 @@ void TBLog::removeAllHandlers() {
 
 void TBLog::application(const TBString& name) {
     std::lock_guard<std::mutex> guard(mutex_);
-    application_ = name.narrow();
+    application_ = name.escaped();
 }
 
 void TBLog::logArguments(int level, const char* fmt, ...) {
@@ -102,7 +123,8 @@ void TBLog::logText(int level, const char* text) {
     if (text != nullptr && logformat::takesArguments(text)) {
         logArguments(level, "%s", text);
     } else {
-        logArguments(level, text);
+        // Chosen at run time, the text may carry a name in its own letters.
+        write(level, TBString::escapeBytes(formatWithoutArguments(text)));
     }
 }
 
@@ -141,6 +163,17 @@ std::optional<TBLog::Line> TBLog::parseLine(std::string_view line, std::string_v
 
 void TBLog::log(int level, const char* fmt, va_list args) {
     TBErrnoKeeper keeper;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (handlers_.empty()) {
+            return;
+        }
+    }
+    write(level, oneLine(format(fmt, args)));
+}
+
+void TBLog::write(int level, const std::string& message) {
+    TBErrnoKeeper keeper;
     // Everything happens under the lock, so the lines of several threads
     // reach each handler in the order of their time stamps.
     std::lock_guard<std::mutex> guard(mutex_);
@@ -161,7 +194,7 @@ void TBLog::log(int level, const char* fmt, va_list args) {
         line += application_;
         line += ": ";
     }
-    line += format(fmt, args);
+    line += message;
     for (const auto& handler : handlers_) {
         if (handler->level() & level) {
             handler->write(level, line);

@@ -5,6 +5,11 @@
 //     YYYY-MM-DD HH:MM:SS LEVEL App: message
 // in local time, LEVEL being ERROR, WARNING, INFO or DEBUG. The message is
 // kept exactly as formatted, leading blanks included; the line is UTF-8.
+// A record is always one line: text that comes from outside the format (the
+// arguments of %s, %ls, %c and %lc, a message text chosen at run time, the
+// application name) is escaped as TBString::escapeBytes() describes, so a
+// name with a line break or a terminal control in it is shown, never obeyed,
+// and a line break in the format itself is written as "\n" or "\r".
 //
 // Messages are printf-style formats (see format()), checked against their
 // arguments when the program is compiled (see TBLogFormat.h). A logger may be
@@ -127,10 +132,12 @@ public:
 
     // printf-style formatting: flags, widths and precisions ('*' included),
     // the length modifiers hh h l ll j z t L, and the conversions d i u o x X
-    // c s p f F e E g G a A and %%. %s takes UTF-8 bytes and passes them
-    // through unchanged, valid or not; %ls and %lc take wide text and give
-    // UTF-8. %n writes nothing. One extension: %llk takes a 64-bit signed
-    // byte count and shows it for people: "512 bytes" below 1024, else one
+    // c s p f F e E g G a A and %%. %s and %c take bytes, %ls and %lc wide
+    // text; what they give is escaped (TBString::escapeBytes: control
+    // characters, '\\' and bytes of invalid UTF-8 become "\n", "\t", "\r",
+    // "\\" or "\xNN"; valid UTF-8 stays), and only then padded to the width.
+    // The text of the format itself is copied as it stands. %n writes nothing. One extension: %llk
+    // takes a 64-bit signed byte count and shows it for people: "512 bytes" below 1024, else one
     // decimal in the largest fitting unit of 1024: "1.5 KB", "23.4 MB",
     // "1.2 GB", "3.0 TB" (then PB, EB). An unknown conversion is copied as it
     // stands and takes no argument.
@@ -150,8 +157,11 @@ public:
 private:
     // The variadic end of the checked operations.
     void logArguments(int level, const char* fmt, ...);
-    // `text` as a format without arguments, or as it stands when it asks for some.
+    // `text` as a format without arguments, or as it stands when it asks for
+    // some; either way escaped whole.
     void logText(int level, const char* text);
+    // Writes the line of `message`, which holds no line break, to the handlers.
+    void write(int level, const std::string& message);
 
     TBString name_;
     std::mutex mutex_;

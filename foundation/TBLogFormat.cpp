@@ -162,12 +162,23 @@ struct Conversion {
     long count() const { return precision.empty() ? -1 : std::atol(precision.c_str() + 1); }
 };
 
+// Text from an argument is escaped (see TBString::escapeBytes) before it is
+// padded: a name logged is shown, and can neither end the line early nor
+// drive a terminal that shows the log. The precision cuts the text as given.
+void appendText(std::string& out, const Conversion& c, std::string_view text) {
+    const long limit = c.count();
+    if (limit >= 0 && text.size() > static_cast<size_t>(limit)) {
+        text = text.substr(0, static_cast<size_t>(limit));
+    }
+    appendConversion(out, c.textDirective(), TBString::escapeBytes(text).c_str());
+}
+
 void appendWide(std::string& out, const Conversion& c, std::wstring text) {
     const long limit = c.count();
     if (limit >= 0 && text.size() > static_cast<size_t>(limit)) {
         text.resize(static_cast<size_t>(limit));
     }
-    appendConversion(out, c.textDirective(), TBString(std::move(text)).narrow().c_str());
+    appendConversion(out, c.textDirective(), TBString(std::move(text)).escaped().c_str());
 }
 
 // Formats the conversion `type`; false when it is not one this formatter knows.
@@ -208,7 +219,9 @@ bool appendArgument(std::string& out, const Conversion& c, char type, va_list& a
             if (c.length == Length::Long) {
                 appendWide(out, c, std::wstring(1, static_cast<wchar_t>(va_arg(args, wint_t))));
             } else {
-                appendConversion(out, c.directive("c"), va_arg(args, int));
+                const char byte = static_cast<char>(va_arg(args, int));
+                appendConversion(out, c.textDirective(),
+                                 TBString::escapeBytes(std::string_view(&byte, 1)).c_str());
             }
             return true;
         case 's':
@@ -217,7 +230,13 @@ bool appendArgument(std::string& out, const Conversion& c, char type, va_list& a
                 appendWide(out, c, text ? std::wstring(text) : std::wstring(L"(null)"));
             } else {
                 const char* text = va_arg(args, const char*);
-                appendConversion(out, c.directive("s"), text ? text : "(null)");
+                // No further than the precision: the text need not be ended there.
+                const long limit = c.count();
+                appendText(out, c,
+                           text == nullptr ? std::string_view("(null)")
+                           : limit < 0
+                               ? std::string_view(text)
+                               : std::string_view(text, strnlen(text, static_cast<size_t>(limit))));
             }
             return true;
         case 'p':

@@ -135,6 +135,63 @@ std::string TBString::narrow() const {
     return out;
 }
 
+std::string TBString::escapeBytes(std::string_view bytes) {
+    static constexpr char Hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size());
+    auto escapeByte = [&out](unsigned char b) {
+        out += "\\x";
+        out += Hex[b >> 4];
+        out += Hex[b & 0xF];
+    };
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const size_t size = bytes.size();
+    size_t i = 0;
+    while (i < size) {
+        const unsigned char b = p[i];
+        if (b >= 0x80) {
+            const int n = sequenceLength(b);
+            const char32_t cp =
+                n > 1 && i + static_cast<size_t>(n) <= size ? decodeSequence(p + i, n) : 0;
+            if (cp == 0) {
+                escapeByte(b);
+                ++i;
+            } else if (cp < 0xA0) {
+                // A C1 control: some terminals obey U+009B as they obey ESC [.
+                escapeByte(p[i]);
+                escapeByte(p[i + 1]);
+                i += 2;
+            } else {
+                out.append(bytes.substr(i, static_cast<size_t>(n)));
+                i += static_cast<size_t>(n);
+            }
+            continue;
+        }
+        switch (b) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                if (b < 0x20 || b == 0x7F) {
+                    escapeByte(b);
+                } else {
+                    out += static_cast<char>(b);
+                }
+        }
+        ++i;
+    }
+    return out;
+}
+
 int TBString::compareNoCase(const TBString& other) const {
     const size_t n = std::min(value_.size(), other.value_.size());
     for (size_t i = 0; i < n; ++i) {

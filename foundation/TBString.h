@@ -25,6 +25,17 @@ public:
     // The bytes this string stands for: UTF-8, with escaped bytes restored.
     std::string narrow() const;
 
+    // `bytes` made fit to show on one line of a log or a terminal: "\\" for
+    // a backslash; "\n", "\t" and "\r"; "\xNN" (two lower-case hex digits)
+    // for every other control character (below 0x20, 0x7f, and the bytes of
+    // the C1 controls U+0080..U+009F) and for every byte that is not part of
+    // valid UTF-8. Valid UTF-8 otherwise stays as it is. The result is valid
+    // UTF-8 without a control character, so it can neither start a line nor
+    // drive a terminal, and distinct texts stay distinct.
+    static std::string escapeBytes(std::string_view bytes);
+    // escapeBytes() of the bytes this string stands for (see narrow()).
+    std::string escaped() const { return escapeBytes(narrow()); }
+
     const wchar_t* c_str() const { return value_.c_str(); }
     const std::wstring& str() const { return value_; }
     std::wstring_view view() const { return value_; }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -164,14 +165,46 @@ TEST_F(LogFileTest, TextChosenAtRunTimeIsAFormatWithoutArguments) {
     EXPECT_EQ(loggedLines(path), (std::vector<std::string>{"INFO 100% done", "ERROR %s and %*d"}));
 }
 
-TEST(LogFormatTest, ByteCountsReadForPeopleAndTextKeepsItsBytes) {
+TEST_F(LogFileTest, NamesWithLineBreaksAndControlsStayOnTheirOneLine) {
+    ASSERT_EQ(install("100000;3", path), 0u);
+    log.application(L"Ulvaren");
+    // A file name that forges a line of its own, then a tab, a terminal
+    // command, an invalid byte, a backslash and valid accented and CJK text.
+    const std::string name =
+        "/src/x\n2026-12-06 10:00:00 INFO Ulvaren: backup set Docs ended - Complete\tq"
+        "\x1b[2J\xff\\b caf\xc3\xa9 \xe6\x97\xa5";
+    const std::string shown =
+        "/src/x\\n2026-12-06 10:00:00 INFO Ulvaren: backup set Docs ended - Complete\\tq"
+        "\\x1b[2J\\xff\\\\b caf\xc3\xa9 \xe6\x97\xa5";
+    log.error("Can't open %s for reading - error=%d", name.c_str(), 13);
+    // The same name as wide text keeps its invalid byte and shows it the same way.
+    log.info(" copy folder %ls", TBString::fromBytes(name).c_str());
+    // Text chosen at run time is escaped whole; a line break in the program's
+    // own format still cannot end the record.
+    const std::string chosen = "50%% of " + name;
+    log.warning(chosen.c_str());
+    log.debug("one\ntwo\r");
+    const std::string text = readFile(path);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+    EXPECT_EQ(loggedLines(path),
+              (std::vector<std::string>{
+                  "ERROR Ulvaren: Can't open " + shown + " for reading - error=13",
+                  "INFO Ulvaren:  copy folder " + shown, "WARNING Ulvaren: 50% of " + shown,
+                  "DEBUG Ulvaren: one\\ntwo\\r"}));
+}
+
+TEST(LogFormatTest, ByteCountsReadForPeopleAndTextArgumentsAreEscaped) {
     const std::pair<long long, const char*> cases[] = {
         {1023, "1023 bytes"},   {1024, "1.0 KB"},    {1536, "1.5 KB"},      {24536678, "23.4 MB"},
         {1288490189, "1.2 GB"}, {1048575, "1.0 MB"}, {INT64_MIN, "-8.0 EB"}};
     for (const auto& [value, text] : cases) EXPECT_EQ(formatted("%llk", value), text) << value;
     EXPECT_EQ(formatted("[%8llk] %d %s", 1536LL, 7, "x"), "[  1.5 KB] 7 x");
-    EXPECT_EQ(formatted("<%s>", "\xff\xfe ok \xc3"), "<\xff\xfe ok \xc3>");
+    EXPECT_EQ(formatted("<%s>", "\xff\xfe ok \xc3"), "<\\xff\\xfe ok \\xc3>");
     EXPECT_EQ(formatted("%ls", L"Gr\u00fc\u00dfe"), "Gr\u00fc\u00dfe");
+    // The width pads the escaped text; the precision cuts the text as given.
+    EXPECT_EQ(formatted("[%-6s|%5.2s|%c%c]", "a\tb", "\n\nxyz", 'q', '\x1b'),
+              "[a\\tb  | \\n\\n|q\\x1b]");
+    EXPECT_EQ(formatted("%.3s", "abcdef"), "abc") << "no further than the precision";
 }
 
 }  // namespace

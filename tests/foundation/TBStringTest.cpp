@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "foundation/TBString.h"
 
 using terbin::TBString;
@@ -18,6 +21,40 @@ TEST(TBStringBytes, InvalidUtf8RoundTripsByteForByte) {
     EXPECT_EQ(TBString::fromBytes("\xf0\x9f\x98\x80")[0], static_cast<wchar_t>(0x1F600));
     // An escaped byte never equals a real character.
     EXPECT_NE(TBString::fromBytes("\xe9"), TBString(L"\u00e9"));
+}
+
+TEST(TBStringEscape, ControlsBackslashesAndInvalidBytesBecomeEscapesValidTextStays) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
+        {"back\\slash", "back\\\\slash"},
+        {"\x1b[2J\x07\x7f", "\\x1b[2J\\x07\\x7f"},
+        {std::string("nul\0x", 5), "nul\\x00x"},
+        {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
+         "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80"},
+        // Stray, truncated, overlong, an encoded surrogate, beyond U+10FFFF.
+        {"\xff\xfe", "\\xff\\xfe"},
+        {"bad\xc3", "bad\\xc3"},
+        {"\xe2\x82!", "\\xe2\\x82!"},
+        {"\xc0\xaf", "\\xc0\\xaf"},
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+        // U+009B is a terminal's one-character ESC [; U+00A0 is text.
+        {"\xc2\x9b" "2J \xc2\xa0", "\\xc2\\x9b2J \xc2\xa0"},
+    };
+    for (const auto& [bytes, shown] : cases) {
+        EXPECT_EQ(TBString::escapeBytes(bytes), shown) << bytes;
+        // The escaped text is valid UTF-8 without a control character.
+        const TBString decoded = TBString::fromBytes(shown);
+        for (const wchar_t c : decoded.str()) {
+            EXPECT_FALSE(c < 0x20 || (c >= 0x7f && c < 0xa0) || (c >= 0xDC80 && c <= 0xDCFF))
+                << bytes;
+        }
+        // A name's bytes, invalid ones included, reach escaped() unchanged.
+        EXPECT_EQ(TBString::fromBytes(bytes).escaped(), shown) << bytes;
+    }
+    // A backslash of the name never reads as the start of an escape.
+    EXPECT_NE(TBString::escapeBytes("\\n"), TBString::escapeBytes("\n"));
 }
 
 TEST(TBStringCase, CompareNoCaseFoldsUnicode) {
