@@ -99,7 +99,9 @@ public:
 
     // Starts `program` (quoted) with `args`; with `wait` non-zero waits up to
     // `timeoutMs` (all bits set: no limit). 0 on success; else the start
-    // error, the wait's error, or (unless `ignoreStatus`) the exit code.
+    // error, the wait's error, or (unless `ignoreStatus`) the exit code. A
+    // stop of the job (runnable() false) during the wait ends the script's
+    // process group as a time-out does and gives TBProcess::TB_CANCELLED.
     uint32_t executeScript(const terbin::TBString& program, const terbin::TBString& args,
                            int32_t wait, uint64_t timeoutMs, int32_t ignoreStatus);
     // Removes `folder` (with everything in it when `recurse`), honouring pause

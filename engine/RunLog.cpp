@@ -229,6 +229,10 @@ void RunLog::scriptEnded(TBLog& log, bool pre, bool succeeded) {
     }
 }
 
+void RunLog::scriptStopped(TBLog& log, bool pre) {
+    log.info(pre ? "  stopped the pre-backup script" : "  stopped the post-backup script");
+}
+
 void RunLog::removingOldSubfolder(TBLog& log, const TBString& path) {
     log.info(" removing old backup subfolder %s", path.narrow().c_str());
 }

@@ -91,6 +91,9 @@ public:
                                int32_t waitTimeout, int32_t waitTimeoutMs);
     // The outcome of the pre-backup (`pre`) or post-backup script.
     static void scriptEnded(terbin::TBLog& log, bool pre, bool succeeded);
+    // The waited-for script was ended because the run was stopped; written
+    // before the script's failure line.
+    static void scriptStopped(terbin::TBLog& log, bool pre);
 
     // A dated subfolder that pruning removes, with its log.
     static void removingOldSubfolder(terbin::TBLog& log, const terbin::TBString& path);

@@ -5,10 +5,12 @@
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBLockableObject.h"
+#include "foundation/TBProcess.h"
 
 using terbin::TBFileInfo;
 using terbin::TBFilename;
 using terbin::TBFolder;
+using terbin::TBProcess;
 using terbin::TBReadLock;
 using terbin::TBString;
 using terbin::TBStringArray;
@@ -155,7 +157,8 @@ uint32_t BackupJob::run() {
         const int32_t before = set.status;
         if (runScript(false) != 0) {
             RunLog::scriptEnded(log, false, false);
-            set.status = Failed;
+            // A stop during the script cancels the run as one before it does.
+            set.status = runnable() ? Failed : Cancelled;
         } else {
             RunLog::scriptEnded(log, false, true);
             set.status = before;
@@ -192,7 +195,10 @@ uint32_t BackupJob::runScript(bool pre) {
     // The time-out widens with its sign; all bits set means no limit.
     const uint64_t limit =
         bounded != 0 ? static_cast<uint64_t>(static_cast<int64_t>(timeoutMs)) : UINT64_MAX;
-    return executeScript(program, args, wait, limit, ignore);
+    const uint32_t result = executeScript(program, args, wait, limit, ignore);
+    if (result == TBProcess::TB_CANCELLED)
+        RunLog::scriptStopped(log, pre);
+    return result;
 }
 
 TBString BackupJob::destinationFor(const TBString& source, const TBString& finalTarget) const {

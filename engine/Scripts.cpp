@@ -18,7 +18,8 @@ uint32_t BackupJob::executeScript(const TBString& program, const TBString& args,
         process.detach();
         return 0;
     }
-    result = process.waitUntilStopped(timeoutMs);
+    // A stop of the run must not wait for a script that may never end.
+    result = process.waitUntilStopped(timeoutMs, [this] { return runnable(); });
     if (result != 0)
         return result;
     return ignoreStatus != 0 ? 0 : static_cast<uint32_t>(process.getExitCode());

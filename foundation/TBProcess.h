@@ -3,7 +3,9 @@
 // be used from different threads at the same time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,8 +17,14 @@ class TBProcess {
 public:
     // Result of waitUntilStopped when the process outlived its time-out.
     static constexpr uint32_t TB_TIMEOUT = 1460;
+    // Result of waitUntilStopped when the caller called the wait off.
+    static constexpr uint32_t TB_CANCELLED = 1223;
     // Time-out of waitUntilStopped that never expires.
     static constexpr uint64_t INFINITE_WAIT = UINT64_MAX;
+    // How long a process group sent SIGTERM gets to end before SIGKILL.
+    static constexpr std::chrono::seconds TermGrace{5};
+    // Longest time between two questions of waitUntilStopped's keepWaiting.
+    static constexpr std::chrono::milliseconds CheckInterval{100};
 
     TBProcess();
     // Never blocks and never ends the process: one that was started and neither
@@ -40,11 +48,17 @@ public:
     // Waits up to `timeoutMs` milliseconds (INFINITE_WAIT: no limit) for the
     // process to end. Returns 0 when it ended in time; getExitCode then gives
     // its exit code. Otherwise its process group is sent SIGTERM, then SIGKILL
-    // if any of it still runs 3 seconds later, the process is reaped (the exit
-    // code tells how it ended) and the result is TB_TIMEOUT. Once the process has been reaped,
-    // further calls repeat the result of the call that reaped it. TB_INVALID_PARAMETER when no
-    // process was started or it was detached.
+    // if any of it still runs TermGrace later, the process is reaped (the exit
+    // code tells how it ended) and the result is TB_TIMEOUT. Once the process
+    // has been reaped, further calls repeat the result of the call that
+    // reaped it. TB_INVALID_PARAMETER when no process was started or it was
+    // detached.
     uint32_t waitUntilStopped(uint64_t timeoutMs);
+    // The same, asking `keepWaiting` (on the calling thread) at least every
+    // CheckInterval while the process runs. Once it answers false the process
+    // group is ended as after a time-out and the result is TB_CANCELLED. A
+    // process that ends by itself is never ended for want of a question.
+    uint32_t waitUntilStopped(uint64_t timeoutMs, const std::function<bool()>& keepWaiting);
 
     // Lets the process run on unobserved; it is reaped in the background when
     // it ends. Returns 0, or TB_INVALID_PARAMETER when no process is held.
@@ -75,9 +89,9 @@ private:
 
     // Reaps the ended process and records its exit code; 0 or a result code.
     uint32_t reap();
-    // Ends the process group of a process that outlived its time-out and reaps
-    // the process, or leaves it to the background reaper when even SIGKILL
-    // does not end it soon.
+    // Ends the process group of a process that outlived its time-out (or whose
+    // wait was called off) and reaps the process, or leaves it to the
+    // background reaper when even SIGKILL does not end it soon.
     void terminateGroup();
 
     State state_ = State::Idle;

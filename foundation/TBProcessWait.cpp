@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -32,8 +33,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;  // empty: wait for ever
 
-// How long a group sent SIGTERM gets to end before SIGKILL.
-constexpr auto TermGrace = std::chrono::seconds(3);
 // How long SIGKILL may take before the process is left to the background reaper.
 constexpr auto KillGrace = std::chrono::seconds(2);
 // Time-outs beyond this are treated as none, which keeps the deadline
@@ -84,37 +83,73 @@ int openPidfd(pid_t pid) {
 #endif
 }
 
-// Waits until the child has ended (without reaping it) or the deadline passes.
-bool waitForEnd(pid_t pid, Deadline deadline) {
-    const int pidfd = openPidfd(pid);
-    while (pidfd >= 0) {
-        pollfd entry{pidfd, POLLIN, 0};
-        const int ready = poll(&entry, 1, deadline ? msUntil(*deadline) : -1);
-        if ((ready < 0 && errno == EINTR) || (ready == 0 && deadline && Clock::now() < *deadline)) {
-            continue;
+// Why a wait for a child ended.
+enum class WaitEnd { Ended, TimedOut, CalledOff };
+
+using KeepWaiting = std::function<bool()>;
+
+// Why the wait ends now (the deadline passed, or `keepWaiting` answered
+// false), or nothing while it goes on. A child that ended meanwhile wins.
+std::optional<WaitEnd> waitEndsNow(pid_t pid, Deadline deadline, const KeepWaiting* keepWaiting) {
+    std::optional<WaitEnd> end;
+    if (deadline && Clock::now() >= *deadline) {
+        end = WaitEnd::TimedOut;
+    } else if (keepWaiting != nullptr && !(*keepWaiting)()) {
+        end = WaitEnd::CalledOff;
+    }
+    if (end && hasEnded(pid)) {
+        return WaitEnd::Ended;
+    }
+    return end;
+}
+
+// The longest the next pause may last in milliseconds: up to the deadline,
+// and no longer than the check interval while there is a question to ask;
+// -1 for no limit.
+int nextPauseMs(Deadline deadline, bool asking) {
+    int limit = deadline ? msUntil(*deadline) : -1;
+    if (asking) {
+        const int check = static_cast<int>(TBProcess::CheckInterval.count());
+        limit = limit < 0 ? check : std::min(limit, check);
+    }
+    return limit;
+}
+
+// Waits until the child has ended (without reaping it), the deadline passes
+// or `keepWaiting`, when given, answers false.
+WaitEnd waitForEnd(pid_t pid, Deadline deadline, const KeepWaiting* keepWaiting = nullptr) {
+    const bool asking = keepWaiting != nullptr;
+    if (const int pidfd = openPidfd(pid); pidfd >= 0) {
+        std::optional<WaitEnd> end;
+        while (!end) {
+            pollfd entry{pidfd, POLLIN, 0};
+            const int ready = poll(&entry, 1, nextPauseMs(deadline, asking));
+            if (ready > 0) {
+                end = WaitEnd::Ended;
+            } else if (ready < 0 && errno != EINTR) {
+                break;
+            } else {
+                end = waitEndsNow(pid, deadline, keepWaiting);
+            }
         }
         close(pidfd);
-        if (ready >= 0) {
-            return ready > 0 || hasEnded(pid);
+        if (end) {
+            return *end;
         }
-        break;
     }
     // Older kernels and some sandboxes refuse pidfds: look at the child every
     // few milliseconds instead, backing off to keep an idle wait cheap.
     auto pause = std::chrono::milliseconds(2);
     while (!hasEnded(pid)) {
-        if (deadline) {
-            const auto left = *deadline - Clock::now();
-            if (left <= Clock::duration::zero()) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(pause, left));
-        } else {
-            std::this_thread::sleep_for(pause);
+        if (const std::optional<WaitEnd> end = waitEndsNow(pid, deadline, keepWaiting)) {
+            return *end;
         }
+        const int limit = nextPauseMs(deadline, asking);
+        std::this_thread::sleep_for(limit < 0 ? pause
+                                              : std::min(pause, std::chrono::milliseconds(limit)));
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
     }
-    return true;
+    return WaitEnd::Ended;
 }
 
 bool runsInGroup(const char* pid, pid_t pgid) {
@@ -216,19 +251,25 @@ TBProcess::~TBProcess() {
 }
 
 uint32_t TBProcess::waitUntilStopped(uint64_t timeoutMs) {
+    return waitUntilStopped(timeoutMs, nullptr);
+}
+
+uint32_t TBProcess::waitUntilStopped(uint64_t timeoutMs, const std::function<bool()>& keepWaiting) {
     if (state_ == State::Ended) {
         return endResult_;
     }
     if (state_ != State::Running) {
         return tb_status_fail(TB_INVALID_PARAMETER);
     }
-    if (waitForEnd(pid_, deadlineAfter(timeoutMs))) {
+    const WaitEnd end =
+        waitForEnd(pid_, deadlineAfter(timeoutMs), keepWaiting ? &keepWaiting : nullptr);
+    if (end == WaitEnd::Ended) {
         endResult_ = reap();
         return endResult_ == TB_OK ? TB_OK : tb_status_fail(endResult_);
     }
     terminateGroup();
-    endResult_ = TB_TIMEOUT;
-    return tb_status_fail(TB_TIMEOUT);
+    endResult_ = end == WaitEnd::TimedOut ? TB_TIMEOUT : TB_CANCELLED;
+    return tb_status_fail(endResult_);
 }
 
 uint32_t TBProcess::detach() {
@@ -261,7 +302,7 @@ void TBProcess::terminateGroup() {
     signalGroup(pid_, SIGTERM);
     const Clock::time_point graceEnd = Clock::now() + TermGrace;
     bool groupEnded = false;
-    if (waitForEnd(pid_, graceEnd)) {
+    if (waitForEnd(pid_, graceEnd) == WaitEnd::Ended) {
         // Children of the script may still be cleaning up after SIGTERM.
         groupEnded = !othersRunInGroup(pid_);
         while (!groupEnded && Clock::now() < graceEnd) {
@@ -272,7 +313,7 @@ void TBProcess::terminateGroup() {
     if (!groupEnded) {
         signalGroup(pid_, SIGKILL);
     }
-    if (waitForEnd(pid_, Clock::now() + KillGrace)) {
+    if (waitForEnd(pid_, Clock::now() + KillGrace) == WaitEnd::Ended) {
         reap();
     } else {
         // Stuck in the kernel (a hung network mount, say): SIGKILL takes

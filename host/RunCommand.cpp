@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -17,10 +18,25 @@ using terbin::TBString;
 
 namespace {
 
-volatile sig_atomic_t interrupted = 0;
+// Set by SIGINT, SIGTERM or SIGHUP, on whichever thread takes the signal;
+// the waiting loop turns it into a stop of every run.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 void onInterrupt(int) {
-    interrupted = 1;
+    interrupted = true;
+}
+
+// Ctrl-C, a kill and a closed terminal all stop the runs, as the stop-all
+// command does. The calls a worker thread was in when it took the signal
+// carry on where they can.
+void stopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signalNumber, &action, nullptr);
 }
 
 std::string format(const char* fmt, ...) {
@@ -150,6 +166,7 @@ void printSummary(const BackupSet& set) {
 }  // namespace
 
 int runSets(const HostOptions& options, bool all, const std::vector<std::string>& names) {
+    stopOnSignals();
     HostSession session(options);
     std::vector<BackupSet*> chosen;
     if (all) {
@@ -172,12 +189,10 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
         return 0;
     }
 
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
+    if (interrupted) {
+        std::printf("stopped before any set started\n");
+        return 130;
+    }
     for (BackupSet* set : chosen) {
         set->status = NotStarted;
         set->stopRequested = false;

@@ -8,12 +8,17 @@
 // --default-target DIR (where sets without a target of their own go).
 #include <CLI/CLI.hpp>
 
+#include <signal.h>
+
 #include <cstdio>
 #include <exception>
 
 #include "host/Commands.h"
 
 int main(int argc, char** argv) {
+    // A reader that goes away (a pager closed, a pipe to head) makes writes
+    // fail with EPIPE instead of ending the program in the middle of a run.
+    signal(SIGPIPE, SIG_IGN);
     CLI::App app{"ulvaren - backs up folders into dated copies, incrementally"};
     app.require_subcommand(1);
     HostOptions options;
@@ -36,7 +41,8 @@ int main(int argc, char** argv) {
     import->add_option("--target", target, "target folder for the sets added");
     addCommon(import);
 
-    CLI::App* run = app.add_subcommand("run", "run backup sets, showing progress; Ctrl-C stops");
+    CLI::App* run = app.add_subcommand(
+        "run", "run backup sets, showing progress; Ctrl-C (or SIGTERM, SIGHUP) stops");
     bool all = false;
     std::vector<std::string> sets;
     auto* allFlag = run->add_flag("--all", all, "run every set not excluded from running all");

@@ -1,7 +1,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include <gmock/gmock.h>
 
@@ -393,6 +395,59 @@ TEST_F(ScriptRunTest, TimedOutScriptIsEndedAndFailsTheRun) {
     const pid_t pid = std::stoi(readFile(dir / "pid"));
     EXPECT_EQ(kill(pid, 0), -1) << "the script's process is gone";
     EXPECT_EQ(errno, ESRCH);
+}
+
+TEST_F(ScriptRunTest, StopDuringAWaitedForScriptEndsItLogsWhyAndCancelsTheRun) {
+    // Neither script ever ends by itself; each writes its id once running.
+    const std::string pidFile = dir / "pid";
+    const std::string holds =
+        "-c 'echo $$ > " + pidFile + ".tmp; mv " + pidFile + ".tmp " + pidFile + "; sleep 1000'";
+    preScript(holds);
+    // The pre-backup script is stopped by a stop of the set, the post-backup
+    // script by a stop of every run.
+    for (const bool pre : {true, false}) {
+        SCOPED_TRACE(pre ? "pre-backup script" : "post-backup script");
+        ::unlink(pidFile.c_str());
+        theBaseApp.runAllowed = true;
+        set.stopRequested = false;
+        set.preBackupArgs = terbin::TBString::fromBytes(pre ? holds : "-c 'exit 0'");
+        set.postBackupArgs = terbin::TBString::fromBytes(pre ? "-c 'exit 0'" : holds);
+        std::atomic<bool> finished{false};
+        std::thread worker([&] {
+            run();
+            finished = true;
+        });
+        const bool running = eventually([&] { return exists(pidFile); });
+        if (pre)
+            set.stopRequested = true;
+        else
+            theBaseApp.runAllowed = false;
+        const bool ended = eventually([&] { return finished.load(); });
+        if (running && !ended)
+            kill(-std::stoi(readFile(pidFile)), SIGKILL);  // releases the run
+        worker.join();
+        ASSERT_TRUE(running);
+        ASSERT_TRUE(ended) << "the run waited for the script after the stop";
+
+        EXPECT_EQ(set.status, Cancelled);
+        const pid_t group = std::stoi(readFile(pidFile));
+        EXPECT_EQ(kill(group, 0), -1) << "the script is ended and reaped";
+        // Its child is left to init, which reaps it in its own time.
+        EXPECT_TRUE(eventually([group] { return kill(-group, 0) != 0 && errno == ESRCH; }));
+        const std::string stopped =
+            pre ? "  stopped the pre-backup script" : "  stopped the post-backup script";
+        const std::string failed =
+            pre ? "  pre-backup script failed" : "  post-backup script FAILED";
+        const auto lines = log();
+        const auto at = std::find(lines.begin(), lines.end(), stopped);
+        ASSERT_NE(at, lines.end());
+        ASSERT_NE(at + 1, lines.end());
+        EXPECT_EQ(at[1], failed);
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "  executing post-backup script"),
+                  pre ? 0 : 1)
+            << "no script runs after a stop";
+        EXPECT_EQ(lines.back().rfind("  0 file(s) failed", 0), 0u);
+    }
 }
 
 }  // namespace
