@@ -98,7 +98,7 @@ public:
         }
         const int64_t copied = current->bytesCopied + state.fileBytesCopied;
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-        std::string line = current->backupName.narrow() + ": " +
+        std::string line = current->backupName.escaped() + ": " +
                            current->getStatusString().narrow() +
                            format(" | %d copied, %d unchanged, %d skipped, %d failed | ",
                                   current->filesCopied.load(), current->filesUnchanged.load(),
@@ -108,10 +108,10 @@ public:
         if (current->waitingForDiskSpace)
             line += " | waiting for disk space";
         if (state.activity == CopyingFile) {
-            line += " | " + state.sourcePath.narrow() + " (" + bytes(state.fileBytesCopied) +
+            line += " | " + state.sourcePath.escaped() + " (" + bytes(state.fileBytesCopied) +
                     " of " + bytes(state.fileSize) + ")";
         } else if (state.activity == ScanningFolder || state.activity == RemovingFolder) {
-            line += " | " + state.message.narrow();
+            line += " | " + state.message.escaped();
         }
         if (terminal_) {
             const size_t width = static_cast<size_t>(terminalWidth() - 1);
@@ -141,7 +141,7 @@ private:
 };
 
 void printSummary(const BackupSet& set) {
-    std::printf("%s: %s\n", set.backupName.narrow().c_str(),
+    std::printf("%s: %s\n", set.backupName.escaped().c_str(),
                 set.getStatusString().narrow().c_str());
     std::printf("  %d folder(s) scanned, %d skipped, %d failed\n", set.foldersScanned.load(),
                 set.foldersSkipped.load(), static_cast<int>(set.failedFolders.size()));
@@ -150,17 +150,17 @@ void printSummary(const BackupSet& set) {
                 set.filesSkipped.load(), static_cast<int>(set.failedFiles.size()));
     const int shown = std::min(10, set.failedFolders.size());
     for (int i = 0; i < shown; ++i) {
-        std::printf("    failed folder: %s\n", set.failedFolders[i].narrow().c_str());
+        std::printf("    failed folder: %s\n", set.failedFolders[i].escaped().c_str());
     }
     const int files = std::min(10, set.failedFiles.size());
     for (int i = 0; i < files; ++i) {
-        std::printf("    failed file: %s\n", set.failedFiles[i].narrow().c_str());
+        std::printf("    failed file: %s\n", set.failedFiles[i].escaped().c_str());
     }
     if (set.failedFiles.size() > files) {
         std::printf("    … and %d more (see the log)\n", set.failedFiles.size() - files);
     }
     if (set.backupCreateLog != 0)
-        std::printf("  log: %s\n", set.logFilePath.narrow().c_str());
+        std::printf("  log: %s\n", set.logFilePath.escaped().c_str());
 }
 
 }  // namespace
@@ -178,7 +178,8 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     for (const std::string& name : names) {
         BackupSet* set = findSet(name);
         if (!set) {
-            std::fprintf(stderr, "ulvaren: no backup set %s (see: ulvaren list)\n", name.c_str());
+            std::fprintf(stderr, "ulvaren: no backup set %s (see: ulvaren list)\n",
+                         TBString::escapeBytes(name).c_str());
             return 2;
         }
         if (std::find(chosen.begin(), chosen.end(), set) == chosen.end())
