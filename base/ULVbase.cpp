@@ -50,7 +50,9 @@ void ULVbase::shutdown() {
 }
 
 void ULVbase::startBackupSet(BackupSet* set) {
-    // The dates are rewritten only while no job exists to read them.
+    // The dates are rewritten only while no job is queued or running to
+    // read them. A finished job stops counting before its done message is
+    // posted, so a set started on that message opens a new batch.
     if (threadPool.getTotalJobCount() == 0) {
         TBLocalTime now;
         now.update();

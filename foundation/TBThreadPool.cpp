@@ -82,6 +82,13 @@ void TBThreadPool::work() {
             queue_.pop_front();
         }
         job->run();
+        // The job stops counting before anyone hears that it has finished: a
+        // caller that reacts to the notification by adding work must find
+        // the job gone from the count, not still "running".
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            --jobCount_;
+        }
         if (TBJob::NotificationFunction poolWide = notification_.load()) {
             poolWide(job, JobFinished);
         }
@@ -89,8 +96,6 @@ void TBThreadPool::work() {
             own(job, JobFinished);
         }
         delete job;
-        std::lock_guard<std::mutex> guard(mutex_);
-        --jobCount_;
     }
 }
 

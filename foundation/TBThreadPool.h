@@ -40,10 +40,10 @@ private:
 // Runs jobs on a fixed set of worker threads, started at construction, taking
 // them in the order they were added.
 //
-// When a job's run() has returned, its worker calls the pool's notification
-// function and then the job's own, each (where set) with JobFinished, while
-// the job still exists; then it destroys the job. Notifications come on the
-// worker thread.
+// When a job's run() has returned, its worker stops counting it, then calls
+// the pool's notification function and then the job's own, each (where set)
+// with JobFinished, while the job still exists; then it destroys the job.
+// Notifications come on the worker thread.
 class TBThreadPool {
 public:
     // Notification codes. The pool delivers JobFinished; the others are for
@@ -62,7 +62,9 @@ public:
     // Queues `job` and takes ownership of it; returns 0. Returns -1 for a null
     // job or a pool that has been shut down, and then the caller keeps the job.
     int add(TBJob* job);
-    // Jobs queued plus jobs running (a job counts until it has been destroyed).
+    // Jobs queued plus jobs running. A job counts until its run() has
+    // returned, so by its JobFinished notification it no longer does; it may
+    // still be being destroyed on its worker after the count has reached 0.
     int getTotalJobCount();
     // Sets the pool-wide notification function; null for none.
     void setNotificationFunction(TBJob::NotificationFunction f);

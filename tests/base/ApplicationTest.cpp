@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "base/ULVbase.h"
@@ -30,7 +32,12 @@ protected:
         theBaseApp.m_pMainWnd = &mainWindow;
     }
     void TearDown() override {
-        ASSERT_TRUE(idle());  // the sets must outlive their jobs
+        // The sets and the window must outlive their jobs' runs and done
+        // messages; a job stops counting before its message is posted.
+        ASSERT_TRUE(idle());
+        ASSERT_TRUE(awaitDone());
+        MSG extra{};
+        EXPECT_FALSE(mainWindow.peekMessage(extra)) << "more done messages than jobs";
         theBaseApp.m_pMainWnd = nullptr;
         theBaseApp.runAllowed = false;
         theBaseApp.busy = false;
@@ -52,6 +59,27 @@ protected:
         }
         return set;
     }
+    void start(BackupSet* set) {
+        theBaseApp.startBackupSet(set);
+        ++started;
+    }
+    // Takes done messages from the main window until there is one for every
+    // set started; false when one does not come in time. It keeps asking,
+    // as a busy window would, so that it reacts to a message at once.
+    bool awaitDone() {
+        const auto deadline = std::chrono::steady_clock::now() + EventuallyLimit;
+        for (MSG msg{}; done < started;) {
+            if (mainWindow.peekMessage(msg)) {
+                EXPECT_EQ(msg.message, WM_BACKUP_JOB_DONE);
+                ++done;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            } else {
+                std::this_thread::yield();
+            }
+        }
+        return true;
+    }
     static bool idle() {
         return eventually([] { return theBaseApp.threadPool.getTotalJobCount() == 0; });
     }
@@ -63,18 +91,20 @@ protected:
     TempDir dir;
     CWnd mainWindow;
     std::vector<std::unique_ptr<BackupSet>> sets;
+    int started = 0;
+    int done = 0;
 };
 
 TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheBatchAndEachPostsOneDoneMessage) {
     ScriptGate gate(dir / "gate");
     const TBString before = localStamp();
-    theBaseApp.startBackupSet(makeSet("first", &gate));
+    start(makeSet("first", &gate));
     const TBString stamp = theBaseApp.backupDateTime;
     EXPECT_TRUE(stamp == before || stamp == localStamp()) << stamp.narrow();
     EXPECT_EQ(theBaseApp.backupDate, stamp.left(8));
     // The first set's run is held in its script while the clock moves on.
     EXPECT_TRUE(eventually([&] { return localStamp() != stamp; }));
-    for (const char* name : {"second", "third"}) theBaseApp.startBackupSet(makeSet(name));
+    for (const char* name : {"second", "third"}) start(makeSet(name));
     EXPECT_EQ(theBaseApp.backupDateTime, stamp);
     EXPECT_TRUE(gate.waitUntilReached());
     gate.open();
@@ -83,21 +113,19 @@ TEST_F(ApplicationTest, SetsStartedWhileBusyJoinTheBatchAndEachPostsOneDoneMessa
         EXPECT_EQ(set->status, Complete);
         EXPECT_TRUE(backedUpInto(set->backupName.narrow(), stamp)) << set->backupName.narrow();
     }
-    MSG msg{};
-    int count = 0;
-    for (; mainWindow.peekMessage(msg); ++count) EXPECT_EQ(msg.message, WM_BACKUP_JOB_DONE);
-    EXPECT_EQ(count, 3);
+    EXPECT_TRUE(awaitDone());
+    EXPECT_EQ(done, 3);
 }
 
 TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchIncludingSetsJoiningIt) {
     ScriptGate gate(dir / "gate");
     BackupSet* running = makeSet("running", &gate);
-    theBaseApp.startBackupSet(running);
-    theBaseApp.startBackupSet(makeSet("queued"));
+    start(running);
+    start(makeSet("queued"));
     EXPECT_TRUE(gate.waitUntilReached());
     EXPECT_EQ(running->status, RunningPreScript);
     theBaseApp.runAllowed = false;
-    theBaseApp.startBackupSet(makeSet("joiner"));
+    start(makeSet("joiner"));
     EXPECT_FALSE(theBaseApp.canClose());
     gate.open();
     ASSERT_TRUE(idle());
@@ -105,6 +133,30 @@ TEST_F(ApplicationTest, StopAllCancelsTheWholeBatchIncludingSetsJoiningIt) {
     for (const auto& set : sets) EXPECT_EQ(set->status, Cancelled) << set->backupName.narrow();
     theBaseApp.busy = true;
     EXPECT_FALSE(theBaseApp.canClose());
+}
+
+// The window reacts to a batch's last done message by starting another set,
+// even after a stop of all sets: that set opens a new batch, with fresh dates
+// and the run flag set again, and runs. The message races with the job's end
+// in the pool, so the case is repeated to give the race its chances.
+TEST_F(ApplicationTest, SetStartedOnTheLastDoneMessageOpensANewBatch) {
+    BackupSet* stopped = makeSet("stopped");
+    BackupSet* next = makeSet("next");
+    for (int round = 0; round < 200 && !HasFailure(); ++round) {
+        start(stopped);
+        theBaseApp.runAllowed = false;  // stop all
+        ASSERT_TRUE(awaitDone()) << "round " << round;
+        // The stopped run has returned, so nothing reads the dates now; mark
+        // them as the ended batch's.
+        theBaseApp.backupDate = L"ended";
+        theBaseApp.backupDateTime = L"ended";
+        start(next);
+        EXPECT_TRUE(theBaseApp.runAllowed.load()) << "round " << round;
+        EXPECT_FALSE(theBaseApp.backupDateTime == L"ended") << "round " << round;
+        EXPECT_FALSE(theBaseApp.backupDate == L"ended") << "round " << round;
+        ASSERT_TRUE(awaitDone()) << "round " << round;
+        EXPECT_EQ(next->status, Complete) << "round " << round;
+    }
 }
 
 }  // namespace

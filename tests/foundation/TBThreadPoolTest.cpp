@@ -74,6 +74,40 @@ TEST_F(ThreadPoolTest, CountIncludesTheRunningJobAndShutdownDiscardsTheQueuedOne
     EXPECT_NE(pool.add(&refused), 0);
 }
 
+TBThreadPool* observedPool = nullptr;
+
+// Records who was notified of which job and what the pool counted then.
+void recordCount(const char* who, TBJob* job, int code) {
+    EXPECT_EQ(code, TBThreadPool::JobFinished);
+    record(std::string(who) + " " + std::to_string(static_cast<TestJob*>(job)->id) + " count " +
+           std::to_string(observedPool->getTotalJobCount()));
+}
+void poolNotified(TBJob* job, int code) {
+    recordCount("pool", job, code);
+}
+void jobNotified(TBJob* job, int code) {
+    recordCount("job", job, code);
+}
+
+// Whoever reacts to a notification by adding work must find the finished job
+// gone from the count; the job itself is destroyed only after both calls.
+TEST_F(ThreadPoolTest, FinishedJobNoLongerCountsWhenItsNotificationsCome) {
+    std::latch release{1};
+    TBThreadPool pool(1);
+    observedPool = &pool;
+    pool.setNotificationFunction(&poolNotified);
+    pool.add(new TestJob(0, &jobNotified, &release));
+    pool.add(new TestJob(1, &jobNotified));
+    release.count_down();
+    ASSERT_TRUE(eventually([] { return countEvents("destroy 1") == 1; }));
+    pool.shutdown();
+    const std::vector<std::string> expected{"run 0",         "pool 0 count 1", "job 0 count 1",
+                                            "destroy 0",     "run 1",          "pool 1 count 0",
+                                            "job 1 count 0", "destroy 1"};
+    std::lock_guard<std::mutex> guard(eventsMutex);
+    EXPECT_EQ(events, expected);
+}
+
 // Outcome of lock(timeoutMs) tried from a thread of its own (released again).
 int lockFromOtherThread(TBLockableObject& object, int64_t timeoutMs) {
     int result = -1;
