@@ -204,9 +204,10 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     bool stopping = false;
     const auto interval = std::chrono::milliseconds(isatty(STDOUT_FILENO) ? 200 : 1000);
     auto next = std::chrono::steady_clock::now();
-    // The pool counts a job until it has been destroyed, so an empty pool
-    // means every run has returned. Each end is also posted to the main
-    // window; waiting on its queue keeps the loop from spinning.
+    // The pool counts a job until its run has returned, so an empty pool
+    // means every run has ended (shutdown() below waits for the worker to
+    // let go of the last job). Each end is also posted to the main window;
+    // waiting on its queue keeps the loop from spinning.
     while (theBaseApp.threadPool.getTotalJobCount() > 0) {
         MSG message{};
         session.mainWindow().waitMessage(message, 20);
