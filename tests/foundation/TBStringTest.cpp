@@ -40,7 +40,9 @@ TEST(TBStringEscape, ControlsBackslashesAndInvalidBytesBecomeEscapesValidTextSta
         {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
         {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
         // U+009B is a terminal's one-character ESC [; U+00A0 is text.
-        {"\xc2\x9b" "2J \xc2\xa0", "\\xc2\\x9b2J \xc2\xa0"},
+        {"\xc2\x9b"
+         "2J \xc2\xa0",
+         "\\xc2\\x9b2J \xc2\xa0"},
     };
     for (const auto& [bytes, shown] : cases) {
         EXPECT_EQ(TBString::escapeBytes(bytes), shown) << bytes;
