@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -170,22 +169,20 @@ TEST_F(LogFileTest, NamesWithLineBreaksAndControlsStayOnTheirOneLine) {
     log.application(L"Ulvaren");
     // A file name that forges a line of its own, then a tab, a terminal
     // command, an invalid byte, a backslash and valid accented and CJK text.
-    const std::string name =
-        "/src/x\n2026-12-06 10:00:00 INFO Ulvaren: backup set Docs ended - Complete\tq"
-        "\x1b[2J\xff\\b caf\xc3\xa9 \xe6\x97\xa5";
-    const std::string shown =
-        "/src/x\\n2026-12-06 10:00:00 INFO Ulvaren: backup set Docs ended - Complete\\tq"
-        "\\x1b[2J\\xff\\\\b caf\xc3\xa9 \xe6\x97\xa5";
+    const auto named = [](const std::string& lf, const std::string& tab, const std::string& rest) {
+        return "/src/x" + lf +
+               "2026-12-06 10:00:00 INFO Ulvaren: backup set Docs ended - Complete" + tab + "q" +
+               rest + " caf\xc3\xa9 \xe6\x97\xa5";
+    };
+    const std::string name = named("\n", "\t", "\x1b[2J\xff\\b");
+    const std::string shown = named("\\n", "\\t", "\\x1b[2J\\xff\\\\b");
     log.error("Can't open %s for reading - error=%d", name.c_str(), 13);
     // The same name as wide text keeps its invalid byte and shows it the same way.
     log.info(" copy folder %ls", TBString::fromBytes(name).c_str());
     // Text chosen at run time is escaped whole; a line break in the program's
     // own format still cannot end the record.
-    const std::string chosen = "50%% of " + name;
-    log.warning(chosen.c_str());
+    log.warning(("50%% of " + name).c_str());
     log.debug("one\ntwo\r");
-    const std::string text = readFile(path);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
     EXPECT_EQ(loggedLines(path),
               (std::vector<std::string>{
                   "ERROR Ulvaren: Can't open " + shown + " for reading - error=13",
@@ -204,7 +201,6 @@ TEST(LogFormatTest, ByteCountsReadForPeopleAndTextArgumentsAreEscaped) {
     // The width pads the escaped text; the precision cuts the text as given.
     EXPECT_EQ(formatted("[%-6s|%5.2s|%c%c]", "a\tb", "\n\nxyz", 'q', '\x1b'),
               "[a\\tb  | \\n\\n|q\\x1b]");
-    EXPECT_EQ(formatted("%.3s", "abcdef"), "abc") << "no further than the precision";
 }
 
 }  // namespace

@@ -26,24 +26,18 @@ TEST(TBStringBytes, InvalidUtf8RoundTripsByteForByte) {
 TEST(TBStringEscape, ControlsBackslashesAndInvalidBytesBecomeEscapesValidTextStays) {
     const std::pair<std::string, std::string> cases[] = {
         {"plain name.txt", "plain name.txt"},
-        {"a\nb\tc\rd", "a\\nb\\tc\\rd"},
-        {"back\\slash", "back\\\\slash"},
-        {"\x1b[2J\x07\x7f", "\\x1b[2J\\x07\\x7f"},
+        {"a\nb\tc\rd\\e\x1b[2J\x07\x7f", "a\\nb\\tc\\rd\\\\e\\x1b[2J\\x07\\x7f"},
         {std::string("nul\0x", 5), "nul\\x00x"},
         {"caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80",
          "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80"},
         // Stray, truncated, overlong, an encoded surrogate, beyond U+10FFFF.
-        {"\xff\xfe", "\\xff\\xfe"},
         {"bad\xc3", "bad\\xc3"},
-        {"\xe2\x82!", "\\xe2\\x82!"},
-        {"\xc0\xaf", "\\xc0\\xaf"},
-        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},
-        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+        {"\xff\xfe\xe2\x82!\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80",
+         "\\xff\\xfe\\xe2\\x82!\\xc0\\xaf\\xed\\xa0\\x80\\xf4\\x90\\x80\\x80"},
         // U+009B is a terminal's one-character ESC [; U+00A0 is text.
         {"\xc2\x9b"
          "2J \xc2\xa0",
-         "\\xc2\\x9b2J \xc2\xa0"},
-    };
+         "\\xc2\\x9b2J \xc2\xa0"}};
     for (const auto& [bytes, shown] : cases) {
         EXPECT_EQ(TBString::escapeBytes(bytes), shown) << bytes;
         // The escaped text is valid UTF-8 without a control character.
@@ -55,8 +49,6 @@ TEST(TBStringEscape, ControlsBackslashesAndInvalidBytesBecomeEscapesValidTextSta
         // A name's bytes, invalid ones included, reach escaped() unchanged.
         EXPECT_EQ(TBString::fromBytes(bytes).escaped(), shown) << bytes;
     }
-    // A backslash of the name never reads as the start of an escape.
-    EXPECT_NE(TBString::escapeBytes("\\n"), TBString::escapeBytes("\n"));
 }
 
 TEST(TBStringCase, CompareNoCaseFoldsUnicode) {

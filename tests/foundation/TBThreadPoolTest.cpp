@@ -82,12 +82,6 @@ void recordCount(const char* who, TBJob* job, int code) {
     record(std::string(who) + " " + std::to_string(static_cast<TestJob*>(job)->id) + " count " +
            std::to_string(observedPool->getTotalJobCount()));
 }
-void poolNotified(TBJob* job, int code) {
-    recordCount("pool", job, code);
-}
-void jobNotified(TBJob* job, int code) {
-    recordCount("job", job, code);
-}
 
 // Whoever reacts to a notification by adding work must find the finished job
 // gone from the count; the job itself is destroyed only after both calls.
@@ -95,9 +89,10 @@ TEST_F(ThreadPoolTest, FinishedJobNoLongerCountsWhenItsNotificationsCome) {
     std::latch release{1};
     TBThreadPool pool(1);
     observedPool = &pool;
-    pool.setNotificationFunction(&poolNotified);
-    pool.add(new TestJob(0, &jobNotified, &release));
-    pool.add(new TestJob(1, &jobNotified));
+    pool.setNotificationFunction([](TBJob* job, int code) { recordCount("pool", job, code); });
+    const auto jobNotified = [](TBJob* job, int code) { recordCount("job", job, code); };
+    pool.add(new TestJob(0, jobNotified, &release));
+    pool.add(new TestJob(1, jobNotified));
     release.count_down();
     ASSERT_TRUE(eventually([] { return countEvents("destroy 1") == 1; }));
     pool.shutdown();
