@@ -92,7 +92,7 @@ bool ULVConfig::init(int /*unused*/) {
 
 TBString ULVConfig::fix(const TBString& path) const {
     const TBString clean = TBFilename::fix(path, TBFilename::SlashPath);
-    if (path.startsWith(L"//") || path.startsWith(L"\\\\"))
+    if (path.startsWith(L"//"))
         return L"/" + clean;
     return clean;
 }

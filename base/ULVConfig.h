@@ -30,8 +30,8 @@ public:
     bool init(int unused);
 
     // The clean-up of `path` in forward-slash form (TBFilename::fix, path
-    // type 2), with one "/" put back in front when the path began with "//"
-    // or two backslashes, so that a network path keeps its double leading
+    // type 2), with one "/" put back in front when the path began with "//",
+    // so that a network path keeps its double leading
     // separator. Reads no state of the configuration; any thread.
     terbin::TBString fix(const terbin::TBString& path) const override;
     // The application's registry root, as util::TBAppConfig derives it.

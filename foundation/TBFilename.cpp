@@ -9,38 +9,13 @@ namespace terbin {
 
 namespace {
 
-bool isSeparator(wchar_t c, bool backslashToo) {
-    return c == L'/' || (backslashToo && c == L'\\');
-}
-
-int lastSeparator(const std::wstring& s, size_t end, bool backslashToo) {
+// Only "/" separates; "\" is an ordinary character of a name.
+int lastSeparator(const std::wstring& s, size_t end) {
     for (size_t i = end; i-- > 0;) {
-        if (isSeparator(s[i], backslashToo))
+        if (s[i] == L'/')
             return static_cast<int>(i);
     }
     return -1;
-}
-
-TBString dirnameOf(const TBString& path, bool backslashToo) {
-    const std::wstring& s = path.str();
-    size_t end = s.size();
-    while (end > 1 && isSeparator(s[end - 1], backslashToo)) --end;  // trailing separators
-    const int pos = lastSeparator(s, end, backslashToo);
-    if (pos < 0)
-        return TBString(L".");
-    size_t cut = static_cast<size_t>(pos);
-    while (cut > 0 && isSeparator(s[cut - 1], backslashToo)) --cut;
-    if (cut == 0)
-        return TBString(s.substr(0, 1));
-    return TBString(s.substr(0, cut));
-}
-
-TBString basenameOf(const TBString& path, bool backslashToo) {
-    const std::wstring& s = path.str();
-    size_t end = s.size();
-    while (end > 1 && isSeparator(s[end - 1], backslashToo)) --end;
-    const int pos = lastSeparator(s, end, backslashToo);
-    return TBString(s.substr(static_cast<size_t>(pos + 1), end - static_cast<size_t>(pos + 1)));
 }
 
 }  // namespace
@@ -62,11 +37,25 @@ TBString TBFilename::concatPaths(const TBString& folder, const TBString& name, i
 }
 
 TBString TBFilename::dirname(const TBString& path) {
-    return dirnameOf(path, false);
+    const std::wstring& s = path.str();
+    size_t end = s.size();
+    while (end > 1 && s[end - 1] == L'/') --end;  // trailing separators
+    const int pos = lastSeparator(s, end);
+    if (pos < 0)
+        return TBString(L".");
+    size_t cut = static_cast<size_t>(pos);
+    while (cut > 0 && s[cut - 1] == L'/') --cut;
+    if (cut == 0)
+        return TBString(s.substr(0, 1));
+    return TBString(s.substr(0, cut));
 }
 
 TBString TBFilename::basename(const TBString& path) {
-    return basenameOf(path, false);
+    const std::wstring& s = path.str();
+    size_t end = s.size();
+    while (end > 1 && s[end - 1] == L'/') --end;
+    const int pos = lastSeparator(s, end);
+    return TBString(s.substr(static_cast<size_t>(pos + 1), end - static_cast<size_t>(pos + 1)));
 }
 
 void TBFilename::split(const TBString& path, TBString& folder, TBString& name) {
@@ -78,7 +67,7 @@ TBString TBFilename::fix(const TBString& path, int /*pathType*/) {
     if (path.isEmpty())
         return path;
     const std::wstring& s = path.str();
-    const bool absolute = s[0] == L'/' || s[0] == L'\\';
+    const bool absolute = s[0] == L'/';
     std::vector<std::wstring> parts;
     std::wstring component;
     auto flush = [&] {
@@ -97,7 +86,7 @@ TBString TBFilename::fix(const TBString& path, int /*pathType*/) {
         component.clear();
     };
     for (wchar_t c : s) {
-        if (c == L'/' || c == L'\\') {
+        if (c == L'/') {
             flush();
         } else {
             component += c;
@@ -124,14 +113,6 @@ TBString TBFilename::absolute(const TBString& path) {
     const TBString base = cwd ? TBString::fromBytes(cwd) : TBString(L"/");
     free(cwd);
     return fix(concatPaths(base, path));
-}
-
-TBString tb_file_dirname(const TBString& path) {
-    return dirnameOf(path, true);
-}
-
-TBString tb_file_basename(const TBString& path) {
-    return basenameOf(path, true);
 }
 
 }  // namespace terbin

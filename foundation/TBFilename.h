@@ -24,18 +24,14 @@ public:
     static TBString basename(const TBString& path);
     // Splits into dirname and basename.
     static void split(const TBString& path, TBString& folder, TBString& name);
-    // Clean-up of a path: "\" becomes "/", repeated separators collapse, "."
+    // Clean-up of a path a person typed: repeated "/" collapse, "."
     // components go, ".." after a named component cancels it, ".." that
-    // cannot be resolved is kept, a trailing separator is dropped.
+    // cannot be resolved is kept, a trailing separator is dropped. "\" is
+    // part of a name, never a separator.
     static TBString fix(const TBString& path, int pathType = SlashPath);
     // `path` made absolute against the current folder, then fixed.
     static TBString absolute(const TBString& path);
 };
-
-// Folder part and last component of a path, counting both "/" and "\" as
-// separators (for user-entered patterns).
-TBString tb_file_dirname(const TBString& path);
-TBString tb_file_basename(const TBString& path);
 
 // True for the two entries every listing holds besides the real ones: "."
 // (the folder itself) and ".." (its parent).
