@@ -1,5 +1,6 @@
 #include "foundation/SystemInterface.h"
 
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,6 +55,13 @@ public:
     int fstatfs(int fd, struct statfs* info) override { return ::fstatfs(fd, info); }
     int fsync(int fd) override { return ::fsync(fd); }
     int syncfs(int fd) override { return ::syncfs(fd); }
+    int flock(int fd, int operation) override {
+        int result;
+        do {
+            result = ::flock(fd, operation);
+        } while (result < 0 && errno == EINTR);
+        return result;
+    }
     int statx(int dirfd, const char* path, int flags, unsigned mask, struct statx* info) override {
         return ::statx(dirfd, path, flags, mask, info);
     }

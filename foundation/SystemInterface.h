@@ -35,6 +35,9 @@ public:
     virtual int fstatfs(int fd, struct statfs* info) = 0;
     virtual int fsync(int fd) = 0;
     virtual int syncfs(int fd) = 0;
+    // A whole-file advisory lock, owned by the open file description: it
+    // stays while any duplicate of the descriptor is open.
+    virtual int flock(int fd, int operation) = 0;
     // statx relative to `dirfd` (AT_FDCWD for plain paths).
     virtual int statx(int dirfd, const char* path, int flags, unsigned mask,
                       struct statx* info) = 0;
@@ -92,6 +95,7 @@ public:
     int fstatfs(int fd, struct statfs* i) override { return target_.fstatfs(fd, i); }
     int fsync(int fd) override { return target_.fsync(fd); }
     int syncfs(int fd) override { return target_.syncfs(fd); }
+    int flock(int fd, int op) override { return target_.flock(fd, op); }
     int statx(int d, const char* p, int f, unsigned m, struct statx* i) override {
         return target_.statx(d, p, f, m, i);
     }
