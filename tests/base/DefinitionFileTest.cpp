@@ -75,15 +75,4 @@ TEST(DefinitionFile, MissingElementsKeepTheirValues) {
     expectSameSettings(set, expected);
 }
 
-TEST(DefinitionFile, EntitiesSpreadOverManyEntriesYieldNoSet) {
-    // 1000 entries of 4000 bytes each from a document of a few kilobytes.
-    std::string blowup = "<!DOCTYPE backupset [<!ENTITY a \"" + std::string(4000, 'a') +
-                         "\">]><backupset><SourceFolders>";
-    for (int i = 0; i < 1000; ++i) blowup += "<n>&a;</n>";
-    blowup += "</SourceFolders></backupset>";
-    BackupSet rejected;
-    EXPECT_FALSE(runDefinitionFileInput(blowup, rejected));
-    EXPECT_TRUE(rejected.sourceFolders.isEmpty());
-}
-
 }  // namespace

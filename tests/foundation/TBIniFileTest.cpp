@@ -22,7 +22,7 @@ protected:
     TBIniFile ini{TBString(), false, false};
 };
 
-TEST_F(TBIniFileTest, ReadsSectionsValuesQuotesCommentsAndRawBytes) {
+TEST_F(TBIniFileTest, ReadsSectionsValuesQuotesCommentsAndRawBytesAndKeepsTheFirstOfNamesakes) {
     writeFile(path.narrow(),
               "\xEF\xBB\xBFtop = level\n; comment = no\n  # hash = no\n[ Main ]  trailing text\n"
               "  title  =   Ulvaren backup  \r\npadded = \"  two blanks  \"\nsemi = a ; b # c\n"
@@ -37,17 +37,17 @@ TEST_F(TBIniFileTest, ReadsSectionsValuesQuotesCommentsAndRawBytes) {
     EXPECT_EQ(text(ini, L"Main", L"raw"), "bad\xFF byte");
     EXPECT_EQ(ini.keyCount() + ini.valueCount(), 2) << "comments make nothing";
     EXPECT_EQ(ini.findKey(L"Main")->valueCount(), 7);
-}
 
-TEST_F(TBIniFileTest, NamesIgnoreCaseAndFirstDuplicateWins) {
+    // A second file adds to the tree; names ignore case and the first of duplicates wins.
     writeFile(path.narrow(),
               "[Messages]\nGreeting = first\nGREETING = second\n[ÄRGER]\nx = 1\n"
-              "[messages]\nfarewell = bye\ngreeting = third\n");
+              "[messages]\nfarewell = bye\ngreeting = third\n[MAIN]\ntitle = again\n");
     ASSERT_EQ(ini.readFromFile(path), 0u);
     EXPECT_EQ(text(ini, L"MESSAGES", L"greeting"), "first");
     EXPECT_EQ(text(ini, L"Messages", L"Farewell"), "bye");
     EXPECT_EQ(text(ini, L"ärger", L"X"), "1");
-    EXPECT_EQ(ini.keyCount(), 2);
+    EXPECT_EQ(text(ini, L"main", L"TITLE"), "Ulvaren backup");
+    EXPECT_EQ(ini.keyCount(), 3);
     EXPECT_EQ(ini.readFromFile(TBString::fromBytes(dir / "absent.ini")), 2u);
 }
 

@@ -47,14 +47,11 @@ protected:
     TempDir dir;
 };
 
-TEST_F(TBProcessTest, ExitCodeIsTheProgramsOr128PlusTheSignalThatEndedIt) {
+TEST_F(TBProcessTest, ExitCodeIsTheProgramsOr128PlusTheSignalAndStartFailuresHaveTheirCodes) {
     EXPECT_EQ(run(L"sh -c 'exit 2'"), TB_OK);
     EXPECT_EQ(process.getExitCode(), 2);
     EXPECT_EQ(run(L"sh -c 'kill -USR1 $$'"), TB_OK);
     EXPECT_EQ(process.getExitCode(), 128 + SIGUSR1);
-}
-
-TEST_F(TBProcessTest, StartFailuresGiveTheirResultCodes) {
     EXPECT_EQ(process.create(L"/nonexistent/program"), TB_FILE_NOT_FOUND);
     EXPECT_EQ(tb_status_getLastError(), TB_FILE_NOT_FOUND);
     EXPECT_EQ(process.create(L"sh -c 'exit 0"), TB_INVALID_PARAMETER);
