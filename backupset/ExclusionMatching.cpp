@@ -19,8 +19,9 @@ enum PatternKind { FilePattern = 0, FolderPattern = 1 };
 // Keyed by the text, an edited list simply finds other entries.
 constexpr size_t RememberedPatterns = 1024;
 
+// A backslash is an ordinary character of a name, matched as itself.
 TBString convertPattern(const TBString& pattern) {
-    return pattern.replace(L"\\", L"/")
+    return pattern.replace(L"\\", L"\\\\")
         .replace(L".", L"\\.")
         .replace(L"+", L"\\+")
         .replace(L"*", L".*")

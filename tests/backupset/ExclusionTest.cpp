@@ -50,13 +50,16 @@ TEST_F(Exclusion, EachCallFollowsTheStoredTexts) {
 
 TEST_F(Exclusion, FolderPatternsNameTrailingComponentsAtAnyDepth) {
     set.excludeFolder(L"Temp");
-    set.excludeFolder(L"Users\\*\\AppData\\");
-    EXPECT_EQ(set.excludeFolders, terbin::TBStringArray({L"Temp", L"Users/*/AppData"}));
-    expectExcluded(&BackupSet::isFolderExcluded, true,
-                   {L"C:/Users/x/TEMP", L"C:/Users/joe/AppData", L"C:/Users/joe/old/AppData"});
+    set.excludeFolder(L"Users/*/AppData/");
+    // A backslash is part of a name: this pattern names one folder "a\b".
+    set.excludeFolder(L"a\\b");
+    EXPECT_EQ(set.excludeFolders, terbin::TBStringArray({L"Temp", L"Users/*/AppData", L"a\\b"}));
     expectExcluded(
-        &BackupSet::isFolderExcluded, false,
-        {L"C:/MyTemp", L"C:/Temp/sub", L"C:/Users/joe/AppData/Local", L"C:/Users/AppData"});
+        &BackupSet::isFolderExcluded, true,
+        {L"C:/Users/x/TEMP", L"C:/Users/joe/AppData", L"C:/Users/joe/old/AppData", L"/home/a\\b"});
+    expectExcluded(&BackupSet::isFolderExcluded, false,
+                   {L"C:/MyTemp", L"C:/Temp/sub", L"C:/Users/joe/AppData/Local",
+                    L"C:/Users/AppData", L"/home/a/b"});
 }
 
 }  // namespace
