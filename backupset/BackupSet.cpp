@@ -32,6 +32,7 @@ BackupSet& BackupSet::operator=(const BackupSet& other) {
     bytesCopied = other.bytesCopied.load();
     failedFiles = other.failedFiles;
     failedFolders = other.failedFolders;
+    failureReason = other.failureReason;
     status = other.status.load();
     return *this;
 }
@@ -91,6 +92,7 @@ void BackupSet::initstats() {
         terbin::TBWriteLock guard(*this);
         failedFiles.clear();
         failedFolders.clear();
+        failureReason = TBString();
     }
     status = Ready;
     waitingForDiskSpace = false;
@@ -132,6 +134,17 @@ void BackupSet::addFailedFolder(const TBString& path) {
 
 void BackupSet::setTargetFolder(const TBString& path) {
     targetFolder = BackupSetConfiguration::installed().fix(path);
+}
+
+void BackupSet::setFailureReason(const TBString& reason) {
+    terbin::TBWriteLock guard(*this);
+    if (failureReason.isEmpty())
+        failureReason = reason;
+}
+
+TBString BackupSet::getFailureReason() {
+    terbin::TBReadLock guard(*this);
+    return failureReason;
 }
 
 bool BackupSet::isPlainName(const TBString& name) {

@@ -60,8 +60,8 @@ public:
     BackupSet(const BackupSet& other);
     // Under this record's lock (the source is not locked), copies the name,
     // target, the four lists, every setting from backupType to postBackupArgs,
-    // modified, registryKeyName, the counters, bytesCopied, both failure lists
-    // and status. Leaves state, pauseRequested, stopRequested,
+    // modified, registryKeyName, the counters, bytesCopied, both failure lists,
+    // the failure reason and status. Leaves state, pauseRequested, stopRequested,
     // waitingForDiskSpace and logFilePath as they are.
     BackupSet& operator=(const BackupSet& other);
     ~BackupSet() override;
@@ -92,6 +92,11 @@ public:
     // Appends to a failure list under the lock.
     void addFailedFile(const terbin::TBString& path);
     void addFailedFolder(const terbin::TBString& path);
+    // Under the lock: the first reason given since initstats() is why the
+    // run did not end Complete, in words for a person; later ones are
+    // consequences and are dropped.
+    void setFailureReason(const terbin::TBString& reason);
+    terbin::TBString getFailureReason();
     // Stores `path` normalised by the installed BackupSetConfiguration.
     void setTargetFolder(const terbin::TBString& path);
 
@@ -128,12 +133,16 @@ public:
     // time never share a key. Returns the key name and sets registryKeyName
     // to it; both empty when nothing was saved.
     terbin::TBString saveNew(const terbin::TBString& preferred);
-    // The key (hive 2) that holds every set: <registry root>/BackupSets.
     // Whether `name` can serve as a set's name: it becomes a folder name and
     // part of file names, so it must be one plain name (not empty, not "."
     // or "..", without "/" and without control characters).
     static bool isPlainName(const terbin::TBString& name);
+    // The key (hive 2) that holds every set: <registry root>/BackupSets.
     static terbin::TBString setsKeyPath();
+    // The file whose lock a run of the set saved under `keyName` holds,
+    // beside the registry's store: one per key, the same in every process.
+    // Empty when the registry has no store.
+    static terbin::TBString runLockPath(const terbin::TBString& keyName);
     // The key (hive 2) of the set stored under `keyName`.
     static terbin::TBString registryKeyPath(const terbin::TBString& keyName);
 
@@ -181,5 +190,6 @@ public:
     std::atomic<int64_t> bytesCopied{0};
     terbin::TBStringArray failedFiles;
     terbin::TBStringArray failedFolders;
+    terbin::TBString failureReason;
     std::atomic<int32_t> status{Ready};
 };

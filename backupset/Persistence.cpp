@@ -1,3 +1,4 @@
+#include <string>
 #include <unordered_set>
 
 #include "backupset/BackupSet.h"
@@ -85,6 +86,27 @@ void writeSettings(const BackupSet& set, TBRegistryKey& sets, const TBString& ke
 
 TBString BackupSet::setsKeyPath() {
     return BackupSetConfiguration::installed().getRegistryRoot() + L"/BackupSets";
+}
+
+TBString BackupSet::runLockPath(const TBString& keyName) {
+    // Key names compare without regard to case, so the file is named after
+    // the folded name; bytes that are not plain in a file name are spelled
+    // out, so no key name can reach outside the lock folder.
+    std::string name;
+    for (const unsigned char c : keyName.foldCase().narrow()) {
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
+            name += static_cast<char>(c);
+        } else {
+            static const char digits[] = "0123456789abcdef";
+            name += '%';
+            name += digits[c >> 4];
+            name += digits[c & 15];
+        }
+    }
+    const TBString store = terbin::tb_registry_storePath(TBHiveCurrentUser);
+    if (store.isEmpty())
+        return store;
+    return store + L".locks/" + TBString::fromBytes(name) + L".lock";
 }
 
 TBString BackupSet::registryKeyPath(const TBString& keyName) {

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "backupset/BackupSet.h"
+#include "backupset/RunRecords.h"
 #include "engine/RunContext.h"
 #include "foundation/TBFileInfo.h"
+#include "foundation/TBFileLock.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBList.h"
 #include "foundation/TBLog.h"
@@ -131,8 +133,29 @@ private:
     void removeLeftovers(const FolderStep& step);
     terbin::TBString destinationFor(const terbin::TBString& source,
                                     const terbin::TBString& finalTarget) const;
-    void pruneBackupFolders(const terbin::TBString& topLevelTarget,
-                            const terbin::TBString& finalTarget, int32_t keep);
+    // The steps of run() between taking the set's run lock and recording
+    // the outcome.
+    void runSteps();
+    // Takes the set's run lock (none for a set without a registry key).
+    // False, with the set's failure reason, when the set may not run.
+    bool takeRunLock(terbin::TBFileLock& lock);
+    // Whether the run may write into its target folder: the set's own one
+    // must be there and on the volume of its last complete run; the default
+    // target is made. False, with the set's failure reason, when not.
+    bool checkTarget();
+    // Records the run's dated folder `finalTarget` in `topLevel` with the set.
+    void recordBackupFolder(const terbin::TBString& topLevel, const terbin::TBString& finalTarget);
+    // Records how the run ended: its dated folder's outcome, the target's
+    // volume after a complete run, and the last run.
+    void finishRecords(LastRunRecord& outcome);
+    // Ends the run Failed for `reason`, unless an earlier reason was given.
+    void fail(const terbin::TBString& reason);
+    static int64_t nowSeconds();
+    // Removes the oldest of the set's recorded dated folders in `topLevel`
+    // beyond `keep`, sparing the current run's folder, the newest complete
+    // backup and any folder that is or holds one of `sources`.
+    void pruneBackupFolders(const terbin::TBString& topLevel, const terbin::TBStringArray& sources,
+                            int32_t keep);
     uint32_t runScript(bool pre);
     void logSummary();
 
@@ -140,4 +163,9 @@ private:
     std::vector<FolderId> ownTargets_;
     // Whether this run made a folder (its files are counted in the set).
     bool wroteFolders_ = false;
+    // The target folder the run checked, and its volume.
+    terbin::TBString targetRoot_;
+    VolumeIdentity targetVolume_;
+    // The record of this run's dated folder (no id when there is none).
+    BackupFolderRecord datedFolder_;
 };

@@ -1,8 +1,10 @@
 // Pruning: removal of the oldest dated backup subfolders of a set beyond the
-// number it keeps, each with its log file. Removal walks by handles: every
-// folder is opened at its parent's handle and checked to be the one listed,
-// and every entry is removed relative to its parent's handle, so a folder
-// swapped for a link during the walk is never followed.
+// number it keeps, each with its log files. Only folders the set's records
+// name are candidates: a name is no proof that a folder is a backup. Removal walks by handles:
+// every folder is opened at its parent's handle and checked to be the one listed, and every entry
+// is removed relative to its parent's handle, so a folder swapped for a link during the walk is
+// never followed.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -18,6 +20,7 @@ using terbin::TBFileInfo;
 using terbin::TBFilename;
 using terbin::TBFolder;
 using terbin::TBString;
+using terbin::TBStringArray;
 
 namespace {
 
@@ -64,49 +67,116 @@ uint32_t removeTreeIn(BackupJob& job, const TBFolder& parent, const TBFileInfo& 
     return own != 0 ? own : firstError;
 }
 
+// Removes the log file `name` of a removed backup from `folder`, with the
+// older parts rotation made of it (NAME.1, NAME.2, ...).
+void removeLogsOf(const TBFolder& folder, const TBString& name) {
+    TBFolder::removeIn(folder, name, false);
+    for (int part = 1; part <= RunLog::KeptFiles; ++part)
+        TBFolder::removeIn(folder, name + L"." + TBString::valueOf(part), false);
+}
+
+// The identities of each folder of `sources` and of every folder above it,
+// as the file system sees them (through links, up to the root).
+std::vector<BackupJob::FolderId> sourceFoldersAndAncestors(const TBStringArray& sources) {
+    std::vector<BackupJob::FolderId> found;
+    for (const TBString& source : sources) {
+        // "/." makes a link to a folder count as the folder; each "/.." then
+        // climbs from the real folder, not from where the link sits.
+        TBString at = source + L"/.";
+        for (;;) {
+            const TBFileInfo info(at);
+            if (!info.isDirectory())
+                break;
+            const bool seen = std::any_of(found.begin(), found.end(), [&](const auto& id) {
+                return id.device == info.getDevice() && id.inode == info.getInode();
+            });
+            if (seen)
+                break;  // the root is its own parent, and paths share ancestors
+            found.push_back({info.getDevice(), info.getInode()});
+            at += L"/..";
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
-void BackupJob::pruneBackupFolders(const TBString& topLevel, const TBString& finalTarget,
+void BackupJob::pruneBackupFolders(const TBString& topLevel, const TBStringArray& sources,
                                    int32_t keep) {
-    // The one folder opened by its path; the backups in it are removed
-    // relative to it, as its listing found them.
-    TBFolder listing(topLevel);
+    const RunRecords records(backupSet->registryKeyName);
+    // The one folder opened by its path; the backups in it are examined and
+    // removed relative to it, never through a link.
+    TBFolder listing(topLevel, TBFileInfo::Fields::ChangeTest);
     if (!listing.isOpen())
         return;
-    // Only folders named like dated backups are counted: a target folder
-    // shared with anything else must never lose that.
-    std::vector<TBFileInfo> dated;
-    TBFileInfo info;
-    while (listing.read(info) == 0) {
-        const TBString& name = info.getName();
-        if (tb_file_isDotEntry(name))
+    const uint64_t fileSystem = listing.fileSystemId();
+
+    // Only folders this set made count, each still the very folder recorded.
+    // A folder of that name that is something else now is not ours and stays;
+    // a record whose folder is gone (removed by hand) is dropped.
+    struct Backup {
+        BackupFolderRecord record;
+        TBFileInfo entry;
+    };
+    std::vector<Backup> backups;
+    for (const BackupFolderRecord& record : records.backupFolders()) {
+        if (record.topLevel != topLevel)
             continue;
-        if (!info.isDirectory() || info.isSymbolicLink() || !RunLog::isDatedFolderName(name)) {
+        TBFileInfo entry;
+        const bool examined = entry.query(listing.handle(), record.name.narrow().c_str(),
+                                          record.name, TBFileInfo::Fields::ChangeTest);
+        if (!examined) {
+            records.removeBackupFolder(record.id);
             continue;
         }
-        dated.push_back(info);
+        const VolumeIdentity volume{entry.getDevice(),
+                                    entry.getDevice() == listing.getDevice() ? fileSystem : 0};
+        if (entry.getError() != 0 || !entry.isDirectory() || entry.isSymbolicLink() ||
+            entry.getInode() != record.inode || !record.volume.sameVolumeAs(volume)) {
+            continue;
+        }
+        entry.setListedIn(listing.getDevice(), true);
+        backups.push_back({record, entry});
     }
-    const TBString current = TBFilename::basename(finalTarget);
-    while (static_cast<int32_t>(dated.size()) > keep) {
-        // Oldest by creation time; among equal times the first listed. The
-        // folder of this very run is never the one to go.
-        size_t oldest = dated.size();
-        for (size_t i = 0; i < dated.size(); ++i) {
-            if (dated[i].getName() == current)
-                continue;
-            if (oldest == dated.size() ||
-                dated[i].getCreateTime() < dated[oldest].getCreateTime()) {
-                oldest = i;
-            }
+
+    // What is never removed: this run's folder, the newest backup that
+    // ended Complete, and a folder that is or holds a source folder.
+    std::vector<FolderId> spared = sourceFoldersAndAncestors(sources);
+    const Backup* newestComplete = nullptr;
+    for (const Backup& backup : backups) {
+        if (backup.record.status == Complete && backup.record.id != datedFolder_.id)
+            newestComplete = &backup;
+    }
+    auto removable = [&](const Backup& backup) {
+        if (backup.record.id == datedFolder_.id || &backup == newestComplete)
+            return false;
+        for (const FolderId& id : spared) {
+            if (id.device == backup.entry.getDevice() && id.inode == backup.entry.getInode())
+                return false;
         }
-        if (oldest == dated.size())
+        return true;
+    };
+
+    // Backups that did not end Complete go first, then the oldest.
+    std::vector<const Backup*> order;
+    for (const bool complete : {false, true}) {
+        for (const Backup& backup : backups) {
+            if ((backup.record.status == Complete) == complete && removable(backup))
+                order.push_back(&backup);
+        }
+    }
+    size_t count = backups.size();
+    for (const Backup* backup : order) {
+        if (count <= static_cast<size_t>(keep) || !runnable())
             break;
-        const TBString& name = dated[oldest].getName();
-        const TBString path = TBFilename::concatPaths(topLevel, name);
+        const TBString& name = backup->record.name;
+        const TBString path = TBFilename::concatPaths(topLevel, name, TBFilename::NativePath);
         RunLog::removingOldSubfolder(log, path);
-        removeTreeIn(*this, listing, dated[oldest], path);
-        TBFolder::removeIn(listing, RunLog::fileName(backupSet->backupName, name), false);
-        dated.erase(dated.begin() + static_cast<std::ptrdiff_t>(oldest));
+        --count;
+        if (removeTreeIn(*this, listing, backup->entry, path) != 0)
+            continue;
+        records.removeBackupFolder(backup->record.id);
+        removeLogsOf(listing, RunLog::fileName(backupSet->backupName, name));
     }
 }
 

@@ -1,8 +1,7 @@
 // The run log of a backup set: the names of its files, the handler that
-// writes them, the text of every line a run writes, and the reading of a run
-// back from a file. Writer and readers share this one home, so the host's
-// view of the last run and the tests' view of a log follow the lines as they
-// are written.
+// writes them, the text of every line a run writes, and the reading of a
+// log's messages back. The log is for people: what a run ended with is kept
+// in the set's records (backupset/RunRecords.h), never read back from here.
 //
 // Each run appends to one file in the set's top-level target:
 //     backup-NAME.log                   a set without dated subfolders
@@ -48,23 +47,12 @@ public:
 
     // --- Names
 
-    // True for the name of a dated backup subfolder: "YYYYMMDD" or
-    // "YYYYMMDD-HHMMSS", digits and that one hyphen only.
-    static bool isDatedFolderName(const terbin::TBString& name);
     // "backup-" + setName + ".log": the log of a set without dated subfolders.
     static terbin::TBString fileName(const terbin::TBString& setName);
     // "backup-" + setName + "-" + datedFolder + ".log": the log of the runs
     // into the dated subfolder `datedFolder`.
     static terbin::TBString fileName(const terbin::TBString& setName,
                                      const terbin::TBString& datedFolder);
-    // True when `name` is a log file name of `setName`: fileName(setName), or
-    // fileName(setName, d) for a dated folder name d. Letter case counts.
-    static bool isFileOf(const terbin::TBString& name, const terbin::TBString& setName);
-    // The path of the most recently modified log file of `setName` among the
-    // files of `folder` (the first listed among equal times); empty when
-    // there is none or the folder cannot be listed.
-    static terbin::TBString newestFileOf(const terbin::TBString& folder,
-                                         const terbin::TBString& setName);
 
     // --- Writing
 
@@ -136,25 +124,6 @@ public:
 
     // --- Reading
 
-    // A run as its summary in the log gives it.
-    struct RecordedRun {
-        std::string started;  // time stamp of the run's first line
-        std::string status;   // as the run's end line gives it
-        int foldersScanned = 0;
-        int filesCopied = 0;
-        std::string bytesCopied;  // as logged ("1.5 MB")
-        int filesUnchanged = 0;
-        int filesSkipped = 0;
-        int filesFailed = 0;
-        int foldersFailed = 0;
-    };
-    // The last complete run of `setName` in the log file at `path`: the last
-    // one whose figures end with the count of failed files, or, when no run
-    // got that far, the last run begun if it has logged its end line (a run
-    // that ended Ready or Not Started logs no figures). Nothing when the file
-    // cannot be read or holds no such run.
-    static std::optional<RecordedRun> readLastRun(const terbin::TBString& path,
-                                                  const terbin::TBString& setName);
     // The messages of the log file at `path`, one per line, without the time
     // stamp, level and application name in front of each; lines of another
     // layout are left out. Empty when the file cannot be read.

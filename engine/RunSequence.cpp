@@ -1,13 +1,20 @@
+#include <chrono>
 #include <cstdint>
+#include <optional>
 
 #include "engine/BackupJob.h"
 #include "engine/RunLog.h"
+#include "foundation/TBFileLock.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBLockableObject.h"
 #include "foundation/TBProcess.h"
+#include "foundation/TBResult.h"
 
+using terbin::TB_LOCK_HELD;
+using terbin::TB_PATH_NOT_FOUND;
 using terbin::TBFileInfo;
+using terbin::TBFileLock;
 using terbin::TBFilename;
 using terbin::TBFolder;
 using terbin::TBProcess;
@@ -35,21 +42,41 @@ uint32_t BackupJob::run() {
     set.initstats();
     set.status = Running;
     wroteFolders_ = false;
+    datedFolder_ = BackupFolderRecord();
+    targetRoot_ = TBString();
 
+    // Only one process runs a set at a time; one that cannot tell whether
+    // another does, does not run it either. The refused run leaves the
+    // set's log and records to the run that holds the lock.
+    TBFileLock lock;
+    if (!takeRunLock(lock)) {
+        log.removeAllHandlers();
+        set.status = Failed;
+        return 0;
+    }
+
+    LastRunRecord outcome;
+    outcome.started = nowSeconds();
+    runSteps();
+    finishRecords(outcome);
+    return 0;
+}
+
+void BackupJob::runSteps() {
+    BackupSet& set = *backupSet;
     if (!BackupSet::isPlainName(set.backupName)) {
         // The name becomes a folder and file names; one that is not a plain
         // name could put them anywhere. Nothing is written, not even a log.
         log.removeAllHandlers();
         set.addFailedFolder(topLevelTarget(set));
-        set.status = Failed;
-        return 0;
+        fail(L"its name cannot be a folder name");
+        return;
     }
 
     const int32_t type = effectiveType(set.backupType);
     // A negative count would empty the whole target; it keeps everything.
     const int32_t keep = set.backupFolderCount > 0 ? set.backupFolderCount : 0;
 
-    const bool haveTarget = !set.targetFolder.isEmpty() || !context.defaultTargetFolder.isEmpty();
     const TBString topLevel = topLevelTarget(set);
     TBString finalTarget = topLevel;
     if (type == NoSubfolder) {
@@ -61,29 +88,32 @@ uint32_t BackupJob::run() {
             TBFilename::concatPaths(topLevel, RunLog::fileName(set.backupName, dated));
     }
 
-    if (haveTarget)
-        TBFolder::create(finalTarget, true);
+    // Nothing is written before the target is known to be the one of the
+    // set: neither the folders below it nor the log.
+    if (!checkTarget()) {
+        log.removeAllHandlers();
+        set.logFilePath = TBString();
+        set.addFailedFolder(topLevel);
+        set.status = Failed;
+        return;
+    }
 
-    if (set.backupCreateLog != 0 && haveTarget) {
+    TBFolder::create(finalTarget, true);
+    if (set.backupCreateLog != 0) {
         RunLog::writeTo(log, set.logFilePath);
     } else {
         log.removeAllHandlers();
+        set.logFilePath = TBString();
     }
-
     RunLog::started(log, set, topLevel, finalTarget, keep != 0 && type != NoSubfolder);
+    if (type != NoSubfolder)
+        recordBackupFolder(topLevel, finalTarget);
 
-    if (!haveTarget) {
-        // Without any target the copy would land in whatever the current
-        // folder happens to be; refuse instead.
-        RunLog::noTarget(log);
-        set.addFailedFolder(topLevel);
-        set.status = Failed;
-    }
-
-    if (set.preBackupEnabled != 0 && set.status == Running) {
+    if (set.preBackupEnabled != 0) {
         if (runScript(true) != 0) {
             RunLog::scriptEnded(log, true, false);
             set.status = Failed;
+            fail(L"the pre-backup script failed");
         } else {
             RunLog::scriptEnded(log, true, true);
             set.status = Running;
@@ -124,7 +154,7 @@ uint32_t BackupJob::run() {
 
     if (runnable() && set.status == Running && keep != 0 && type != NoSubfolder &&
         !sources.isEmpty()) {
-        pruneBackupFolders(topLevel, finalTarget, keep);
+        pruneBackupFolders(topLevel, sources, keep);
     }
 
     for (const TBString& source : sources) {
@@ -135,7 +165,7 @@ uint32_t BackupJob::run() {
 
     // Complete means on the disk: what this run wrote reaches the target's
     // storage before the run says how it ended, even when it was stopped.
-    if (haveTarget && (set.filesCopied > 0 || wroteFolders_)) {
+    if (set.filesCopied > 0 || wroteFolders_) {
         const TBFolder written(finalTarget);
         if (const uint32_t flushed = written.flushFileSystem(); flushed != 0) {
             RunLog::flushFailed(log, finalTarget, flushed);
@@ -159,6 +189,7 @@ uint32_t BackupJob::run() {
             RunLog::scriptEnded(log, false, false);
             // A stop during the script cancels the run as one before it does.
             set.status = runnable() ? Failed : Cancelled;
+            set.setFailureReason(L"the post-backup script failed");
         } else {
             RunLog::scriptEnded(log, false, true);
             set.status = before;
@@ -166,7 +197,129 @@ uint32_t BackupJob::run() {
     }
 
     logSummary();
-    return 0;
+}
+
+bool BackupJob::takeRunLock(TBFileLock& lock) {
+    BackupSet& set = *backupSet;
+    // A set that was never saved cannot be met by another process.
+    if (set.registryKeyName.isEmpty())
+        return true;
+    const TBString path = BackupSet::runLockPath(set.registryKeyName);
+    const uint32_t result = path.isEmpty() ? TB_PATH_NOT_FOUND : lock.acquire(path);
+    if (result == 0)
+        return true;
+    if (result == TB_LOCK_HELD) {
+        const pid_t holder = lock.holder();
+        set.setFailureReason(holder > 0 ? L"it is being run by process " + TBString::valueOf(holder)
+                                        : TBString(L"it is being run by another process"));
+    } else {
+        set.setFailureReason(L"its run lock " + path + L" cannot be taken - error=" +
+                             TBString::valueOf(result));
+    }
+    return false;
+}
+
+bool BackupJob::checkTarget() {
+    BackupSet& set = *backupSet;
+    const bool own = !set.targetFolder.isEmpty();
+    const TBString& root = own ? set.targetFolder : context.defaultTargetFolder;
+    if (root.isEmpty()) {
+        // Without any target the copy would land in whatever the current
+        // folder happens to be; refuse instead.
+        fail(L"it has no target folder");
+        return false;
+    }
+    // The default target belongs to the application and is made on first
+    // use. A set's own target is never made by a run: a missing one is most
+    // likely a drive that is not plugged in, and a backup made in its place
+    // would fill the system disk.
+    if (!own)
+        TBFolder::create(root, true);
+    const TBFolder target(root);
+    if (!target.isOpen()) {
+        fail(L"its target folder " + root + L" is not there - error=" +
+             TBString::valueOf(target.getError()));
+        return false;
+    }
+    targetVolume_ = {target.getDevice(), target.fileSystemId()};
+    targetRoot_ = root;
+    const std::optional<TargetRecord> last = RunRecords(set.registryKeyName).target();
+    if (last && last->folder == root && !last->volume.sameVolumeAs(targetVolume_)) {
+        // The folder is there but on another drive than at the last complete
+        // run: most likely the empty mount point of an unplugged drive.
+        fail(L"its target folder " + root + L" is not on the drive of its last complete run");
+        return false;
+    }
+    return true;
+}
+
+void BackupJob::recordBackupFolder(const TBString& topLevel, const TBString& finalTarget) {
+    const RunRecords records(backupSet->registryKeyName);
+    const TBFolder folder(finalTarget, TBFileInfo::Fields::ChangeTest);
+    if (!folder.isOpen())
+        return;
+    datedFolder_.topLevel = topLevel;
+    datedFolder_.name = TBFilename::basename(finalTarget);
+    datedFolder_.volume = {folder.getDevice(), folder.fileSystemId()};
+    datedFolder_.inode = folder.getInode();
+    datedFolder_.status = Running;
+    datedFolder_.started = nowSeconds();
+    // A second run into the same dated folder (one a day) takes over its
+    // record.
+    for (const BackupFolderRecord& known : records.backupFolders()) {
+        if (known.topLevel == topLevel && known.name == datedFolder_.name &&
+            known.inode == datedFolder_.inode && known.volume.sameVolumeAs(datedFolder_.volume)) {
+            datedFolder_.id = known.id;
+            records.updateBackupFolder(datedFolder_);
+            return;
+        }
+    }
+    records.addBackupFolder(datedFolder_);
+}
+
+void BackupJob::finishRecords(LastRunRecord& outcome) {
+    BackupSet& set = *backupSet;
+    const RunRecords records(set.registryKeyName);
+    if (!datedFolder_.id.isEmpty()) {
+        datedFolder_.status = set.status;
+        records.updateBackupFolder(datedFolder_);
+    }
+    if (set.status == Complete && !targetRoot_.isEmpty())
+        records.saveTarget({targetRoot_, targetVolume_});
+
+    outcome.status = set.status;
+    outcome.ended = nowSeconds();
+    outcome.foldersScanned = set.foldersScanned;
+    outcome.filesCopied = set.filesCopied;
+    outcome.filesUnchanged = set.filesUnchanged;
+    outcome.filesSkipped = set.filesSkipped;
+    outcome.bytesCopied = set.bytesCopied;
+    {
+        const TBReadLock hold(set);
+        outcome.filesFailed = set.failedFiles.size();
+        outcome.foldersFailed = set.failedFolders.size();
+    }
+    // Without an earlier reason, the reason is what the run ended with.
+    if (set.status == Cancelled) {
+        set.setFailureReason(L"it was stopped");
+    } else if (set.status != Complete && outcome.filesFailed + outcome.foldersFailed > 0) {
+        set.setFailureReason(TBString::valueOf(outcome.foldersFailed) + L" folder(s) and " +
+                             TBString::valueOf(outcome.filesFailed) + L" file(s) failed");
+    }
+    outcome.reason = set.getFailureReason();
+    outcome.logFile = set.logFilePath;
+    records.saveLastRun(outcome);
+}
+
+void BackupJob::fail(const TBString& reason) {
+    backupSet->setFailureReason(reason);
+    backupSet->status = Failed;
+}
+
+int64_t BackupJob::nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 TBString BackupJob::topLevelTarget(const BackupSet& set, const RunContext& runContext) {

@@ -222,6 +222,16 @@ uint32_t TBFolder::flushFileSystem() const {
     return 0;
 }
 
+uint64_t TBFolder::fileSystemId() const {
+    struct statfs info {};
+    if (fd_ < 0 || tb_system().fstatfs(fd_, &info) != 0)
+        return 0;
+    uint32_t halves[2];
+    static_assert(sizeof(halves) == sizeof(info.f_fsid));
+    std::memcpy(halves, &info.f_fsid, sizeof(halves));
+    return (static_cast<uint64_t>(halves[0]) << 32) | halves[1];
+}
+
 uint32_t TBFolder::createIn(const TBFolder& parent, const TBString& name) {
     if (parent.handle() < 0)
         return TB_INVALID_PARAMETER;

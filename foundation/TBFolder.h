@@ -64,6 +64,9 @@ public:
     // Writes everything written so far to the file system that holds this
     // folder onto its storage. 0 or a result code.
     uint32_t flushFileSystem() const;
+    // The id of the file system that holds this folder, as the kernel gives
+    // it (most file systems derive it from their own uuid); 0 when unknown.
+    uint64_t fileSystemId() const;
 
     // Creates the subfolder `name` of `parent`, readable by its owner alone.
     // 0, or a result code (183 when something of that name exists, 112 when

@@ -3,6 +3,7 @@
 
 #include "base/BackupSetDefinition.h"
 #include "base/ULVbase.h"
+#include "foundation/TBFolder.h"
 #include "foundation/TBRegistry.h"
 #include "foundation/TBResult.h"
 #include "foundation/XmlFile.h"
@@ -80,14 +81,15 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
     for (const std::string& path : files) {
         const std::string why = rejection(path);
         if (!why.empty()) {
-            std::printf("rejected %s: %s\n", path.c_str(), why.c_str());
+            std::printf("rejected %s: %s\n", TBString::escapeBytes(path).c_str(), why.c_str());
             ++rejected;
             continue;
         }
         const int before = theBaseApp.backupSets.size();
         theBaseApp.addBackupSet(TBString::fromBytes(absolutePath(path)));
         if (theBaseApp.backupSets.size() == before) {
-            std::printf("rejected %s: the set could not be read\n", path.c_str());
+            std::printf("rejected %s: the set could not be read\n",
+                        TBString::escapeBytes(path).c_str());
             ++rejected;
             continue;
         }
@@ -105,12 +107,23 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
                             terbin::tb_registry_storePath(terbin::TBHiveCurrentUser).narrow() +
                             ": the set from " + path + " could not be saved"};
         }
-        std::printf("added %s as set %d \"%s\"", path.c_str(), theBaseApp.backupSets.size() - 1,
-                    set->backupName.narrow().c_str());
+        std::printf("added %s as set %d \"%s\"", TBString::escapeBytes(path).c_str(),
+                    theBaseApp.backupSets.size() - 1, set->backupName.escaped().c_str());
         if (!set->targetFolder.isEmpty()) {
-            std::printf(", target %s", set->targetFolder.narrow().c_str());
+            std::printf(", target %s", set->targetFolder.escaped().c_str());
         }
         std::printf("\n");
+        // A run never makes the set's own target (a missing one is most
+        // likely an unplugged drive); saving the set is the time to make it.
+        if (!set->targetFolder.isEmpty()) {
+            if (const uint32_t made = terbin::TBFolder::create(set->targetFolder, true);
+                made != 0) {
+                std::printf(
+                    "  the target folder cannot be made (error %u): runs of this set fail "
+                    "until it is there\n",
+                    made);
+            }
+        }
     }
     return rejected == 0 ? 0 : 1;
 }

@@ -1,20 +1,11 @@
 #include <cstdio>
+#include <optional>
 #include <string>
-#include <string_view>
 
+#include "backupset/RunRecords.h"
 #include "base/ULVbase.h"
 #include "host/Commands.h"
-#include "host/LastRun.h"
-
-namespace {
-
-// Names, paths and what a log file says reach the terminal escaped: shown,
-// never obeyed, even when the log file was written by someone else.
-std::string shown(std::string_view text) {
-    return terbin::TBString::escapeBytes(text);
-}
-
-}  // namespace
+#include "host/Figures.h"
 
 int listSets(const HostOptions& options) {
     HostSession session(options);
@@ -26,22 +17,26 @@ int listSets(const HostOptions& options) {
         const BackupSet* set = theBaseApp.backupSets[i];
         if (!set)
             continue;
-        const auto last = findLastRun(*set);
         std::printf("%d  %s\n", i, set->backupName.escaped().c_str());
+        // The record the run keeps with the set, never a log in the target:
+        // a run that could not reach its target has its say here too.
+        const std::optional<LastRunRecord> last = RunRecords(set->registryKeyName).lastRun();
         if (!last) {
             std::printf("     status: Ready (never run)\n");
             continue;
         }
-        std::printf("     status: %s (last run %s)\n", shown(last->status).c_str(),
-                    shown(last->started).c_str());
+        std::printf("     status: %s (last run %s)\n",
+                    BackupSet::statusString(last->status).narrow().c_str(),
+                    timeText(last->started).c_str());
+        if (!last->reason.isEmpty())
+            std::printf("     why: %s\n", last->reason.escaped().c_str());
         std::printf(
             "     last run: %d file(s) %s copied, %d unchanged, %d skipped, %d failed; "
             "%d folder(s) scanned, %d failed\n",
-            last->filesCopied,
-            last->bytesCopied.empty() ? "0 bytes" : shown(last->bytesCopied).c_str(),
-            last->filesUnchanged, last->filesSkipped, last->filesFailed, last->foldersScanned,
-            last->foldersFailed);
-        std::printf("     log: %s\n", shown(last->logPath).c_str());
+            last->filesCopied, byteText(last->bytesCopied).c_str(), last->filesUnchanged,
+            last->filesSkipped, last->filesFailed, last->foldersScanned, last->foldersFailed);
+        if (!last->logFile.isEmpty())
+            std::printf("     log: %s\n", last->logFile.escaped().c_str());
     }
     return 0;
 }

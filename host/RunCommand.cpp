@@ -5,14 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "base/ULVbase.h"
-#include "foundation/TBLog.h"
 #include "host/Commands.h"
+#include "host/Figures.h"
 
 using terbin::TBString;
 
@@ -37,18 +36,6 @@ void stopOnSignals() {
     sigemptyset(&action.sa_mask);
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
         sigaction(signalNumber, &action, nullptr);
-}
-
-std::string format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
-    std::string text = terbin::TBLog::format(fmt, args);
-    va_end(args);
-    return text;
-}
-
-std::string bytes(int64_t count) {
-    return format("%llk", static_cast<long long>(count));
 }
 
 // The set named by `word`: its index in the catalogue, or its name (letter
@@ -98,18 +85,18 @@ public:
         }
         const int64_t copied = current->bytesCopied + state.fileBytesCopied;
         const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-        std::string line = current->backupName.escaped() + ": " +
-                           current->getStatusString().narrow() +
-                           format(" | %d copied, %d unchanged, %d skipped, %d failed | ",
-                                  current->filesCopied.load(), current->filesUnchanged.load(),
-                                  current->filesSkipped.load(), failed) +
-                           bytes(copied) + ", " +
-                           bytes(seconds > 0 ? static_cast<int64_t>(copied / seconds) : 0) + "/s";
+        std::string line =
+            current->backupName.escaped() + ": " + current->getStatusString().narrow() +
+            formatted(" | %d copied, %d unchanged, %d skipped, %d failed | ",
+                      current->filesCopied.load(), current->filesUnchanged.load(),
+                      current->filesSkipped.load(), failed) +
+            byteText(copied) + ", " +
+            byteText(seconds > 0 ? static_cast<int64_t>(copied / seconds) : 0) + "/s";
         if (current->waitingForDiskSpace)
             line += " | waiting for disk space";
         if (state.activity == CopyingFile) {
-            line += " | " + state.sourcePath.escaped() + " (" + bytes(state.fileBytesCopied) +
-                    " of " + bytes(state.fileSize) + ")";
+            line += " | " + state.sourcePath.escaped() + " (" + byteText(state.fileBytesCopied) +
+                    " of " + byteText(state.fileSize) + ")";
         } else if (state.activity == ScanningFolder || state.activity == RemovingFolder) {
             line += " | " + state.message.escaped();
         }
@@ -143,11 +130,14 @@ private:
 void printSummary(const BackupSet& set) {
     std::printf("%s: %s\n", set.backupName.escaped().c_str(),
                 set.getStatusString().narrow().c_str());
+    if (set.status != Complete && !set.failureReason.isEmpty())
+        std::printf("  why: %s\n", set.failureReason.escaped().c_str());
     std::printf("  %d folder(s) scanned, %d skipped, %d failed\n", set.foldersScanned.load(),
                 set.foldersSkipped.load(), static_cast<int>(set.failedFolders.size()));
     std::printf("  %d file(s) %s copied, %d unchanged, %d skipped, %d failed\n",
-                set.filesCopied.load(), bytes(set.bytesCopied).c_str(), set.filesUnchanged.load(),
-                set.filesSkipped.load(), static_cast<int>(set.failedFiles.size()));
+                set.filesCopied.load(), byteText(set.bytesCopied).c_str(),
+                set.filesUnchanged.load(), set.filesSkipped.load(),
+                static_cast<int>(set.failedFiles.size()));
     const int shown = std::min(10, set.failedFolders.size());
     for (int i = 0; i < shown; ++i) {
         std::printf("    failed folder: %s\n", set.failedFolders[i].escaped().c_str());
@@ -159,7 +149,7 @@ void printSummary(const BackupSet& set) {
     if (set.failedFiles.size() > files) {
         std::printf("    … and %d more (see the log)\n", set.failedFiles.size() - files);
     }
-    if (set.backupCreateLog != 0)
+    if (!set.logFilePath.isEmpty())
         std::printf("  log: %s\n", set.logFilePath.escaped().c_str());
 }
 

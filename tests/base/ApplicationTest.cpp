@@ -50,6 +50,7 @@ protected:
         BackupSet* set = sets.emplace_back(std::make_unique<BackupSet>()).get();
         set->backupName = TBString::fromBytes(name);
         set->targetFolder = TBString::fromBytes(dir / name);
+        makeDirs(dir / name);
         set->sourceFolders.add(TBString::fromBytes(dir / "src"));
         set->backupType = DateTimeSubfolder;
         set->backupAddComputerFolder = 0;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -32,6 +33,9 @@ struct CurrentFolder {
 class RunFixture : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The set is saved, so its runs keep records and take its run lock,
+        // in a registry of the test's own.
+        setenv("ULVAREN_REGISTRY", (dir / "registry.db").c_str(), 1);
         theBaseApp.runAllowed = true;
         theBaseApp.backupDate = L"20261206";
         theBaseApp.backupDateTime = L"20261206-101500";
@@ -40,11 +44,16 @@ protected:
         source = dir / "src";
         target = dir / "dst";
         makeDirs(source);
+        makeDirs(target);
         set.backupName = L"Docs";
         set.targetFolder = terbin::TBString::fromBytes(target);
         set.sourceFolders.add(terbin::TBString::fromBytes(source));
+        ASSERT_FALSE(set.saveNew(L"").isEmpty());
     }
-    void TearDown() override { theBaseApp.runAllowed = false; }
+    void TearDown() override {
+        theBaseApp.runAllowed = false;
+        unsetenv("ULVAREN_REGISTRY");
+    }
 
     // Copies straight into the target: no dated subfolder, no computer
     // folder, no full source path.
@@ -62,9 +71,10 @@ protected:
         writeFile(source + "/sub/deeper/d.txt", "delta");
         writeFile(source + "/cache/e.txt", "cached");
     }
-    // The rest of the test copies into a new target folder `name`.
+    // The rest of the test copies into a new (empty) target folder `name`.
     void intoFreshTarget(const std::string& name) {
         target = dir / name;
+        makeDirs(target);
         set.targetFolder = terbin::TBString::fromBytes(target);
     }
     // From the first open through `faults` of a path holding `part` on, the
@@ -82,6 +92,21 @@ protected:
     void run() {
         BackupJob job(&set);
         job.run();
+    }
+    // A run as if started at `stamp` ("YYYYMMDD-HHMMSS").
+    void runAt(const std::string& stamp) {
+        theBaseApp.backupDateTime = terbin::TBString::fromBytes(stamp);
+        theBaseApp.backupDate = terbin::TBString::fromBytes(stamp.substr(0, 8));
+        run();
+    }
+    // The names in `folder`, sorted; none when it cannot be listed.
+    static std::vector<std::string> namesIn(const std::string& folder) {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
     }
     std::vector<std::string> log() { return RunLog::readMessages(set.logFilePath); }
     // What follows `prefix` on the lines of the log that begin with it, in order.
@@ -102,26 +127,6 @@ protected:
         struct stat st {};
         EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
         return st;
-    }
-    // Birth time of `path` in nanoseconds.
-    static int64_t birthOf(const std::string& path) {
-        struct statx sx {};
-        EXPECT_EQ(::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx), 0);
-        EXPECT_TRUE(sx.stx_mask & STATX_BTIME) << "file system keeps no birth times";
-        return sx.stx_btime.tv_sec * 1000000000ll + sx.stx_btime.tv_nsec;
-    }
-    // Waits until a file made now is born later than `path`: the file
-    // system's clock moves in ticks, and two files made within one tick
-    // cannot be told apart by birth time.
-    bool clockMovedPast(const std::string& path) {
-        const int64_t born = birthOf(path);
-        const std::string probe = dir / "clock-probe";
-        return eventually([&] {
-            writeFile(probe, "");
-            const bool later = birthOf(probe) > born;
-            ::unlink(probe.c_str());
-            return later;
-        });
     }
 
     TempDir dir;

@@ -200,30 +200,32 @@ TEST_F(RunSequenceTest, SetNameThatIsNoPlainNameFailsAndWritesNothing) {
         set.backupName = name;
         run();
         EXPECT_EQ(set.status, Failed) << terbin::TBString(name).narrow();
-        EXPECT_FALSE(exists(target)) << terbin::TBString(name).narrow();
+        EXPECT_TRUE(namesIn(target).empty()) << terbin::TBString(name).narrow();
     }
 }
 
 TEST_F(RunSequenceTest, MissingPlainSourceFailsAndCostsNoBackupWhileAnEmptyPatternIsFine) {
     set.backupFullPath = 0;
+    set.backupType = DateTimeSubfolder;
     set.backupFolderCount = 1;
     const std::string top = target + "/pc";
-    writeFile(top + "/20250101/old.txt", "the only backup");
+    runAt("20250101-000000");
+    runAt("20250102-000000");
+    ASSERT_EQ(namesIn(top).size(), 4u) << "two complete backups and their logs";
+
     set.sourceFolders.clear();
     set.sourceFolders.add(terbin::TBString::fromBytes(dir / "gone"));
     set.sourceFolders.add(terbin::TBString::fromBytes(dir / "nothing*"));
-    run();
+    runAt("20250103-000000");
     EXPECT_EQ(set.status, Failed);
     EXPECT_THAT(strings(set.failedFolders), ElementsAre(dir / "gone"));
-    EXPECT_EQ(readFile(top + "/20250101/old.txt"), "the only backup") << "no source, no pruning";
+    EXPECT_EQ(readFile(top + "/20250101-000000/a.txt"), "alpha") << "no source, no pruning";
 
-    set.sourceFolders.clear();
-    set.sourceFolders.add(terbin::TBString::fromBytes(dir / "nothing*"));
+    set.sourceFolders.removeAt(0);
     set.sourceFolders.add(terbin::TBString::fromBytes(source));
-    writeFile(source + "/a.txt", "alpha");
-    run();
+    runAt("20250104-000000");
     EXPECT_EQ(set.status, Complete);
-    EXPECT_FALSE(exists(top + "/20250101")) << "pruned once a source was there";
+    EXPECT_FALSE(exists(top + "/20250101-000000")) << "pruned once a source was there";
 }
 
 TEST_F(RunSequenceTest, NamesFoundBelowAPatternAreNamesNotPaths) {
@@ -244,7 +246,7 @@ TEST_F(RunSequenceTest, RunNotAllowedCancelsWithoutTouchingAnything) {
     run();
     EXPECT_EQ(set.status, Cancelled);
     EXPECT_EQ(set.filesCopied, 9) << "the previous run's figures stay visible";
-    EXPECT_FALSE(exists(target));
+    EXPECT_TRUE(namesIn(target).empty());
 
     theBaseApp.runAllowed = true;
     set.backupCreateLog = 0;
@@ -277,49 +279,64 @@ TEST_F(RunSequenceTest, BackupsInsideTheSourceAreNotBackedUpButTheirNeighboursAr
     EXPECT_EQ(set.filesUnchanged, 6) << "the source's own six files, nothing from the backups";
 }
 
-TEST_F(RunSequenceTest, PruningKeepsTheNewestByCreationWithTheirLogsAndNeverFollowsALink) {
-    set.targetFolder = L"";
+TEST_F(RunSequenceTest, PruningRemovesOnlyThisSetsBackupsUnfinishedFirstAndNeverTheLastComplete) {
     set.backupFullPath = 0;
     set.backupType = DateTimeSubfolder;
-    const std::string top = dir / "default/pc";
-    // Created in this order, so creation time and name order differ.
-    const char* old[] = {"20250103-000000", "20250101-000000", "20250102-000000"};
-    for (const char* name : old) {
-        writeFile(top + "/" + name + "/old.txt", name);
-        writeFile(top + "/backup-Docs-" + name + ".log", "old log");
-        ASSERT_TRUE(clockMovedPast(top + "/" + name));
-    }
-    makeDirs(top + "/photos");  // not a dated backup: never pruned
-    // A link named as a backup is none. Links inside old backups go, and what
-    // they point to stays; so does the folder behind a link swapped in for the
-    // newest old backup as pruning opens it.
-    writeFile(outside + "/keep.txt", "mine");
-    makeDirs(top + "/20250101-000000/nested");
-    for (const std::string& link : {top + "/20000101", top + "/20250103-000000/outside",
-                                    top + "/20250101-000000/nested/again"}) {
-        ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0) << link;
-    }
-    ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (top + "/20250103-000000/file").c_str()), 0);
-    FaultySystem faults;
-    swapForLinkWhenOpened(faults, "/20250102-000000", top + "/20250102-000000");
     set.backupFolderCount = 1;
-    run();
+    const std::string top = target + "/pc";
+    // Another set shares the target folder, and a folder with a dated name
+    // was put there by hand: neither is this set's to remove.
+    BackupSet other(set);
+    other.backupName = L"Other";
+    ASSERT_FALSE(other.saveNew(L"").isEmpty());
+    {
+        BackupJob job(&other);
+        theBaseApp.backupDateTime = L"20250100-000000";
+        job.run();
+        ASSERT_EQ(other.status, Complete);
+    }
+    writeFile(top + "/20240101-000000/mine.txt", "not a backup");
+
+    runAt("20250101-000000");
+    set.sourceFolders.add(terbin::TBString::fromBytes(dir / "gone"));
+    runAt("20250102-000000");
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_TRUE(exists(top + "/20250101-000000")) << "the last complete backup stays";
+    set.sourceFolders.removeAt(1);
+    writeFile(top + "/backup-Docs-20250102-000000.log.1", "an older part of its log");
+    runAt("20250103-000000");
+    EXPECT_THAT(logLines(" removing old backup subfolder "), ElementsAre(top + "/20250102-000000"))
+        << "the failed one goes first; the last complete one is kept until this one is";
+    EXPECT_FALSE(exists(top + "/backup-Docs-20250102-000000.log"));
+    EXPECT_FALSE(exists(top + "/backup-Docs-20250102-000000.log.1"));
+
+    // A backup that holds one of the set's source folders is kept.
+    set.sourceFolders.add(terbin::TBString::fromBytes(top + "/20250101-000000/a-folder"));
+    makeDirs(top + "/20250101-000000/a-folder");
+    runAt("20250104-000000");
     EXPECT_EQ(set.status, Complete);
-    EXPECT_EQ(set.logFilePath.narrow(), top + "/backup-Docs-20261206-101500.log");
-    EXPECT_THAT(log(), Contains("  backup type 2 (Date-Time SubFolder)"));
-    EXPECT_THAT(log(), Contains("  full path creation = false"));
-    for (const char* name : old)
-        EXPECT_FALSE(exists(top + "/backup-Docs-" + name + ".log")) << name;
-    EXPECT_FALSE(exists(top + "/20250103-000000"));
+    EXPECT_TRUE(logLines(" removing old backup subfolder ").empty());
+    set.sourceFolders.removeAt(1);
+
+    // Links inside an old backup go, and what they point to stays; so does
+    // the folder behind a link swapped in for a backup as pruning opens it.
+    writeFile(outside + "/keep.txt", "mine");
+    ASSERT_EQ(symlink(outside.c_str(), (top + "/20250101-000000/outside").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (top + "/20250101-000000/file").c_str()), 0);
+    FaultySystem faults;
+    swapForLinkWhenOpened(faults, "/20250103-000000", top + "/20250103-000000");
+    runAt("20250105-000000");
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_THAT(logLines(" removing old backup subfolder "),
+                ElementsAre(top + "/20250101-000000", top + "/20250103-000000"));
     EXPECT_FALSE(exists(top + "/20250101-000000"));
-    EXPECT_TRUE(S_ISLNK(statOf(top + "/20250102-000000").st_mode)) << "the link is left as it is";
-    EXPECT_EQ(readFile(dir / "aside/old.txt"), "20250102-000000");
-    EXPECT_EQ(readFile(top + "/20261206-101500/a.txt"), "alpha");
-    EXPECT_TRUE(exists(top + "/photos"));
+    EXPECT_TRUE(S_ISLNK(statOf(top + "/20250103-000000").st_mode)) << "the link is left as it is";
+    EXPECT_EQ(readFile(dir / "aside/a.txt"), "alpha");
     EXPECT_EQ(readFile(outside + "/keep.txt"), "mine");
-    EXPECT_THAT(
-        logLines(" removing old backup subfolder "),
-        ElementsAre(top + "/20250103-000000", top + "/20250101-000000", top + "/20250102-000000"));
+    EXPECT_EQ(readFile(top + "/20240101-000000/mine.txt"), "not a backup");
+    EXPECT_EQ(readFile(top + "/20250100-000000/a.txt"), "alpha") << "the other set's backup";
+    EXPECT_EQ(readFile(top + "/20250104-000000/a.txt"), "alpha");
+    EXPECT_EQ(readFile(top + "/20250105-000000/a.txt"), "alpha");
 }
 
 class ScriptRunTest : public RunSequenceTest {
