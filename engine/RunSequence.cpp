@@ -237,8 +237,11 @@ bool BackupJob::checkTarget() {
         TBFolder::create(root, true);
     const TBFolder target(root);
     if (!target.isOpen()) {
-        fail(L"its target folder " + root + L" is not there - error=" +
-             TBString::valueOf(target.getError()));
+        const uint32_t error = target.getError();
+        fail(error == terbin::TB_FILE_NOT_FOUND
+                 ? L"its target folder " + root + L" is not there"
+                 : L"its target folder " + root + L" cannot be opened - error=" +
+                       TBString::valueOf(error));
         return false;
     }
     targetVolume_ = {target.getDevice(), target.fileSystemId()};

@@ -7,6 +7,8 @@
 
 #include <gmock/gmock.h>
 
+#include "backupset/RunRecords.h"
+#include "foundation/TBFileLock.h"
 #include "foundation/TBLockableObject.h"
 #include "support/FaultySystem.h"
 #include "tests/engine/RunFixture.h"
@@ -337,6 +339,51 @@ TEST_F(RunSequenceTest, PruningRemovesOnlyThisSetsBackupsUnfinishedFirstAndNever
     EXPECT_EQ(readFile(top + "/20250100-000000/a.txt"), "alpha") << "the other set's backup";
     EXPECT_EQ(readFile(top + "/20250104-000000/a.txt"), "alpha");
     EXPECT_EQ(readFile(top + "/20250105-000000/a.txt"), "alpha");
+}
+
+TEST_F(RunSequenceTest, TargetOnAnotherVolumeOrASetRunElsewhereIsRefusedWritingNothing) {
+    set.backupFullPath = 0;
+    const RunRecords records(set.registryKeyName);
+    // Another holder of the set's run lock: the run writes nothing, not even
+    // its record, which belongs to the run that holds the lock.
+    {
+        terbin::TBFileLock elsewhere;
+        ASSERT_EQ(elsewhere.acquire(BackupSet::runLockPath(set.registryKeyName)), 0u);
+        run();
+        EXPECT_EQ(set.status, Failed);
+        EXPECT_EQ(set.failureReason.narrow(),
+                  "it is being run by process " + std::to_string(getpid()));
+        EXPECT_TRUE(namesIn(target).empty());
+        EXPECT_FALSE(records.lastRun());
+    }
+
+    runAt("20250101-000000");
+    ASSERT_EQ(set.status, Complete);
+    std::optional<TargetRecord> known = records.target();
+    ASSERT_TRUE(known);
+    EXPECT_EQ(known->folder.narrow(), target);
+    // The folder is now on a volume the set has not seen there: an empty
+    // mount point, to the run.
+    TargetRecord moved = *known;
+    moved.volume.device += 1;
+    moved.volume.fileSystem += 1;
+    ASSERT_EQ(records.saveTarget(moved), 0u);
+    const auto before = namesIn(target + "/pc");
+    runAt("20250102-000000");
+    EXPECT_EQ(set.status, Failed);
+    EXPECT_EQ(namesIn(target + "/pc"), before);
+    const std::optional<LastRunRecord> last = records.lastRun();
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->status, Failed);
+    EXPECT_EQ(last->reason.narrow(),
+              "its target folder " + target + " is not on the drive of its last complete run");
+    EXPECT_TRUE(last->logFile.isEmpty());
+
+    // Given another target, the set runs again.
+    intoFreshTarget("new-drive");
+    runAt("20250103-000000");
+    EXPECT_EQ(set.status, Complete);
+    EXPECT_EQ(records.lastRun()->filesCopied, 5);
 }
 
 class ScriptRunTest : public RunSequenceTest {

@@ -5,6 +5,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <future>
+
 #include <gmock/gmock.h>
 
 #include "support/Eventually.h"
@@ -102,6 +104,47 @@ TEST_F(HostTest, RunAllLeavesOutExcludedSetsAndSetsWithoutTargetGoToTheDefaultTa
     EXPECT_FALSE(exists(dir / "not-here/a.txt"));
     EXPECT_THAT(byOption.out, HasSubstr("2 file(s) 10 bytes copied, 0 unchanged"))
         << "a new target: copied afresh";
+}
+
+TEST_F(HostTest, MissingTargetAndASecondRunOfTheSetFailLoudlyAndListShowsWhy) {
+    ASSERT_EQ(
+        ulvaren("import " + define("Docs", dir / "src") + " --target " + quoted("out")).status, 0);
+    EXPECT_TRUE(exists(dir / "out")) << "import makes the target folder";
+    ASSERT_EQ(ulvaren("run Docs").status, 0);
+
+    // The drive is unplugged: the run fails, makes nothing, and says why,
+    // and so does list, though the last log says Complete.
+    ASSERT_EQ(::rename((dir / "out").c_str(), (dir / "unplugged").c_str()), 0);
+    Result gone = ulvaren("run Docs");
+    EXPECT_EQ(gone.status, 1) << gone.out;
+    EXPECT_THAT(gone.out, HasSubstr("Docs: Failed\n  why: its target folder " + dir / "out" +
+                                    " is not there"));
+    EXPECT_FALSE(exists(dir / "out"));
+    Result listed = ulvaren("list");
+    EXPECT_THAT(listed.out, HasSubstr("status: Failed"));
+    EXPECT_THAT(listed.out, HasSubstr("why: its target folder"));
+    ASSERT_EQ(::rename((dir / "unplugged").c_str(), (dir / "out").c_str()), 0);
+
+    // While one process runs the set (held in its pre-backup script), a
+    // second one is refused at once, and the first completes.
+    ScriptGate gate(dir / "gate");
+    const std::string held = define("Held", dir / "src",
+                                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
+                                    "<Args>-c '" +
+                                        gate.shellCommand() + "'</Args></PreBackup>");
+    ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out-held")).status, 0);
+    std::future<Result> first = std::async(std::launch::async, [&] { return ulvaren("run Held"); });
+    const bool reached = gate.waitUntilReached();
+    const Result second = reached ? ulvaren("run Held") : Result{};
+    gate.open();
+    const Result firstDone = first.get();
+    ASSERT_TRUE(reached) << firstDone.out;
+    EXPECT_EQ(second.status, 1) << second.out;
+    EXPECT_THAT(second.out, HasSubstr("Held: Failed\n  why: it is being run by process "));
+    EXPECT_EQ(firstDone.status, 0) << firstDone.out;
+    EXPECT_THAT(firstDone.out, HasSubstr("Held: Complete"));
+    EXPECT_THAT(ulvaren("list").out, HasSubstr("1  Held\n     status: Complete"))
+        << "the refused run leaves the record to the one that ran";
 }
 
 TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
