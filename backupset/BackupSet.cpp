@@ -24,6 +24,7 @@ BackupSet& BackupSet::operator=(const BackupSet& other) {
     forEachSetting([&](const auto& setting) { this->*setting.field = other.*setting.field; });
     modified = other.modified.load();
     registryKeyName = other.registryKeyName;
+    registryIdentity = other.registryIdentity;
     foldersScanned = other.foldersScanned.load();
     foldersSkipped = other.foldersSkipped.load();
     filesCopied = other.filesCopied.load();

@@ -60,7 +60,7 @@ public:
     BackupSet(const BackupSet& other);
     // Under this record's lock (the source is not locked), copies the name,
     // target, the four lists, every setting from backupType to postBackupArgs,
-    // modified, registryKeyName, the counters, bytesCopied, both failure lists,
+    // modified, registryKeyName, registryIdentity, the counters, bytesCopied, both failure lists,
     // the failure reason and status. Leaves state, pauseRequested, stopRequested,
     // waitingForDiskSpace and logFilePath as they are.
     BackupSet& operator=(const BackupSet& other);
@@ -121,17 +121,18 @@ public:
     bool isFileExcluded(const terbin::TBString& name) const;
 
     // Registry persistence under <registry root>/BackupSets/<keyName> in
-    // hive 2. Both set registryKeyName to `keyName`. save writes the settings
+    // hive 2. Both set registryKeyName to `keyName`; save gives the set a new
+    // registryIdentity when it had none or is saved under another key, and
+    // writes it with the settings. save writes the settings
     // (not backupFollowSymLinks, nor anything of the run-time side) in one
     // transaction, so a set is never found half written; load reads them
     // back, leaving a field whose value is missing at what it held.
     void save(const terbin::TBString& keyName);
     void load(const terbin::TBString& keyName);
-    // Saves the set under a key no other set has: `preferred` when it is
-    // free, else the smallest free decimal name. The name is chosen and the
-    // set written in one transaction, so processes creating sets at the same
-    // time never share a key. Returns the key name and sets registryKeyName
-    // to it; both empty when nothing was saved.
+    // Saves the set, with a new registryIdentity, under a key no other set has: `preferred` when it
+    // is free, else the smallest free decimal name. The name is chosen and the set written in one
+    // transaction, so processes creating sets at the same time never share a key. Returns the key
+    // name and sets registryKeyName to it; both empty when nothing was saved.
     terbin::TBString saveNew(const terbin::TBString& preferred);
     // Whether `name` can serve as a set's name: it becomes a folder name and
     // part of file names, so it must be one plain name (not empty, not "."
@@ -139,6 +140,8 @@ public:
     static bool isPlainName(const terbin::TBString& name);
     // The key (hive 2) that holds every set: <registry root>/BackupSets.
     static terbin::TBString setsKeyPath();
+    // The value beside the settings that holds a set's identity.
+    static constexpr const wchar_t* IdentityValueName = L"Identity";
     // The file whose lock a run of the set saved under `keyName` holds,
     // beside the registry's store: one per key, the same in every process.
     // Empty when the registry has no store.
@@ -181,6 +184,10 @@ public:
     std::atomic<bool> modified{false};
     std::atomic<bool> waitingForDiskSpace{false};
     terbin::TBString registryKeyName;
+    // Tells this set from a later one saved under the same key name once this
+    // one is removed: key names are reused, identities never. Empty for a
+    // set never saved, or stored before identities were kept.
+    terbin::TBString registryIdentity;
     terbin::TBString logFilePath;
     std::atomic<int32_t> foldersScanned{0};
     std::atomic<int32_t> foldersSkipped{0};

@@ -1,3 +1,5 @@
+#include <cstdio>
+#include <random>
 #include <string>
 #include <unordered_set>
 
@@ -72,14 +74,25 @@ TBString freeKeyName(TBRegistryKey& sets, const TBString& preferred) {
     }
 }
 
-// Writes the saved settings of `set` to the subkey `keyName` of `sets`,
-// making the subkey when it is missing.
+// Writes the saved settings of `set` and its identity to the subkey
+// `keyName` of `sets`, making the subkey when it is missing.
 void writeSettings(const BackupSet& set, TBRegistryKey& sets, const TBString& keyName) {
     TBRegistryKey key(sets, keyName, true);
     forEachSetting([&](const auto& setting) {
         if (setting.saved)
             writeValue(key, setting.name, set.*setting.field);
     });
+    key.setValue(TBRegistryValue(BackupSet::IdentityValueName, set.registryIdentity));
+}
+
+// 16 random hex digits: a set's identity, unlike its key name, is never
+// given to another set.
+TBString newIdentity() {
+    std::random_device source;
+    const uint64_t bits = (static_cast<uint64_t>(source()) << 32) | source();
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+    return TBString::fromBytes(text);
 }
 
 }  // namespace
@@ -114,6 +127,8 @@ TBString BackupSet::registryKeyPath(const TBString& keyName) {
 }
 
 void BackupSet::save(const TBString& keyName) {
+    if (keyName != registryKeyName || registryIdentity.isEmpty())
+        registryIdentity = newIdentity();
     registryKeyName = keyName;
     // The set's own key is made inside the transaction too, so a save cut
     // short leaves no empty key behind for the catalogue to load as a set.
@@ -126,6 +141,7 @@ void BackupSet::save(const TBString& keyName) {
 
 TBString BackupSet::saveNew(const TBString& preferred) {
     registryKeyName = TBString();
+    registryIdentity = newIdentity();
     TBRegistryKey sets(TBHiveCurrentUser, setsKeyPath(), true);
     // The transaction holds the store for writing before the names are
     // read: another process creating a set waits for it to end, and then
@@ -146,4 +162,6 @@ void BackupSet::load(const TBString& keyName) {
     TBValue holder;
     forEachSetting(
         [&](const auto& setting) { readValue(key, setting.name, holder, this->*setting.field); });
+    registryIdentity = TBString();
+    readValue(key, IdentityValueName, holder, registryIdentity);
 }

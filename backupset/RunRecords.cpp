@@ -47,13 +47,18 @@ TBString readText(TBRegistryKey& key, const wchar_t* name) {
 // one transaction. The set's own key is never made: a set removed by
 // another process stays removed.
 template <typename Write>
-uint32_t writeBelowSet(const TBString& keyName, const TBString& path, Write&& write) {
+uint32_t writeBelowSet(const TBString& keyName, const TBString& identity, const TBString& path,
+                       Write&& write) {
     if (keyName.isEmpty())
         return terbin::TB_FILE_NOT_FOUND;
     TBRegistryKey set(TBHiveCurrentUser, BackupSet::registryKeyPath(keyName), false);
     if (!set.isOpen())
         return terbin::TB_FILE_NOT_FOUND;
     TBRegistryTransaction transaction(set);
+    // Checked inside the transaction, so the set cannot be removed and its
+    // name given again between the check and the write.
+    if (!identity.isEmpty() && readText(set, BackupSet::IdentityValueName) != identity)
+        return terbin::TB_FILE_NOT_FOUND;
     TBRegistryKey key(set, path, true);
     if (!key.isOpen())
         return terbin::TB_FILE_NOT_FOUND;
@@ -77,7 +82,8 @@ void writeFolder(TBRegistryKey& key, const BackupFolderRecord& folder) {
 
 }  // namespace
 
-RunRecords::RunRecords(const TBString& keyName) : keyName_(keyName) {}
+RunRecords::RunRecords(const BackupSet& set)
+    : keyName_(set.registryKeyName), identity_(set.registryIdentity) {}
 
 std::optional<LastRunRecord> RunRecords::lastRun() const {
     if (keyName_.isEmpty())
@@ -102,7 +108,7 @@ std::optional<LastRunRecord> RunRecords::lastRun() const {
 }
 
 uint32_t RunRecords::saveLastRun(const LastRunRecord& run) const {
-    return writeBelowSet(keyName_, LastRunKey, [&](TBRegistryKey& key) {
+    return writeBelowSet(keyName_, identity_, LastRunKey, [&](TBRegistryKey& key) {
         key.setValue(TBRegistryValue(L"Status", run.status));
         writeWide(key, L"Started", static_cast<uint64_t>(run.started));
         writeWide(key, L"Ended", static_cast<uint64_t>(run.ended));
@@ -132,7 +138,7 @@ std::optional<TargetRecord> RunRecords::target() const {
 }
 
 uint32_t RunRecords::saveTarget(const TargetRecord& target) const {
-    return writeBelowSet(keyName_, TargetKey, [&](TBRegistryKey& key) {
+    return writeBelowSet(keyName_, identity_, TargetKey, [&](TBRegistryKey& key) {
         key.setValue(TBRegistryValue(L"Folder", target.folder));
         writeWide(key, L"Device", target.volume.device);
         writeWide(key, L"FileSystem", target.volume.fileSystem);
@@ -166,18 +172,20 @@ std::vector<BackupFolderRecord> RunRecords::backupFolders() const {
 
 uint32_t RunRecords::addBackupFolder(BackupFolderRecord& folder) const {
     TBString chosen;
-    const uint32_t result = writeBelowSet(keyName_, BackupsKey, [&](TBRegistryKey& backups) {
-        // Ids only grow, so a removed record's id is never given to a new
-        // folder; the order of ids is the order the folders were made.
-        TBStringArray ids;
-        backups.keyNames(ids);
-        uint64_t next = 1;
-        for (const TBString& id : ids)
-            next = std::max<uint64_t>(next, std::strtoull(id.narrow().c_str(), nullptr, 10) + 1);
-        chosen = TBString::fromBytes(std::to_string(next));
-        TBRegistryKey key(backups, chosen, true);
-        writeFolder(key, folder);
-    });
+    const uint32_t result =
+        writeBelowSet(keyName_, identity_, BackupsKey, [&](TBRegistryKey& backups) {
+            // Ids only grow, so a removed record's id is never given to a new
+            // folder; the order of ids is the order the folders were made.
+            TBStringArray ids;
+            backups.keyNames(ids);
+            uint64_t next = 1;
+            for (const TBString& id : ids)
+                next =
+                    std::max<uint64_t>(next, std::strtoull(id.narrow().c_str(), nullptr, 10) + 1);
+            chosen = TBString::fromBytes(std::to_string(next));
+            TBRegistryKey key(backups, chosen, true);
+            writeFolder(key, folder);
+        });
     if (result == terbin::TB_OK)
         folder.id = chosen;
     return result;
@@ -186,13 +194,32 @@ uint32_t RunRecords::addBackupFolder(BackupFolderRecord& folder) const {
 uint32_t RunRecords::updateBackupFolder(const BackupFolderRecord& folder) const {
     if (folder.id.isEmpty())
         return terbin::TB_FILE_NOT_FOUND;
-    return writeBelowSet(keyName_, TBString(BackupsKey) + L"/" + folder.id,
+    return writeBelowSet(keyName_, identity_, TBString(BackupsKey) + L"/" + folder.id,
                          [&](TBRegistryKey& key) { writeFolder(key, folder); });
 }
 
 uint32_t RunRecords::removeBackupFolder(const TBString& id) const {
-    if (keyName_.isEmpty() || id.isEmpty())
+    if (id.isEmpty())
         return terbin::TB_FILE_NOT_FOUND;
-    return terbin::tb_registry_removeKey(TBHiveCurrentUser,
-                                         subkey(keyName_, TBString(BackupsKey) + L"/" + id));
+    return writeBelowSet(keyName_, identity_, BackupsKey,
+                         [&](TBRegistryKey& backups) { backups.removeKey(id); });
+}
+
+bool RunRecords::recordedByAnotherSet(const TBString& ownKey, const BackupFolderRecord& folder) {
+    TBRegistryKey sets(TBHiveCurrentUser, BackupSet::setsKeyPath(), false);
+    TBStringArray keys;
+    sets.keyNames(keys);
+    for (const TBString& key : keys) {
+        if (key.foldCase() == ownKey.foldCase())
+            continue;
+        BackupSet other;
+        other.registryKeyName = key;
+        for (const BackupFolderRecord& known : RunRecords(other).backupFolders()) {
+            if (known.topLevel == folder.topLevel && known.name == folder.name &&
+                known.inode == folder.inode && known.volume.sameVolumeAs(folder.volume)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }

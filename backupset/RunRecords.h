@@ -17,6 +17,8 @@
 
 #include "foundation/TBString.h"
 
+class BackupSet;
+
 // The outcome of a set's last run. Times are seconds since the epoch.
 struct LastRunRecord {
     int32_t status = 0;
@@ -34,14 +36,18 @@ struct LastRunRecord {
 };
 
 // Which file system a folder lives on: its device number, and the file
-// system's own id. A drive that comes back under another device number
-// (plugged in elsewhere) usually keeps its id; an empty mount point has
-// neither.
+// system's own id (0 when unknown). A drive that comes back under another
+// device number (plugged in elsewhere) usually keeps its id; an empty mount
+// point has neither.
 struct VolumeIdentity {
     uint64_t device = 0;
     uint64_t fileSystem = 0;
+    // The ids decide when both are known: two drives used in turn at one
+    // mount point often get the same device number.
     bool sameVolumeAs(const VolumeIdentity& other) const {
-        return device == other.device || (fileSystem != 0 && fileSystem == other.fileSystem);
+        if (fileSystem != 0 && other.fileSystem != 0)
+            return fileSystem == other.fileSystem;
+        return device == other.device;
     }
 };
 
@@ -64,8 +70,9 @@ struct BackupFolderRecord {
 
 class RunRecords {
 public:
-    // The records of the set saved under `keyName` (none when it is empty).
-    explicit RunRecords(const terbin::TBString& keyName);
+    // The records of `set`, as saved under its registryKeyName (none when it
+    // has no key).
+    explicit RunRecords(const BackupSet& set);
 
     std::optional<LastRunRecord> lastRun() const;
     // 0, or a result code (TB_FILE_NOT_FOUND when the set has no key).
@@ -82,6 +89,13 @@ public:
     uint32_t updateBackupFolder(const BackupFolderRecord& folder) const;
     uint32_t removeBackupFolder(const terbin::TBString& id) const;
 
+    // Whether a set other than the one under `ownKey` has a record of the
+    // very folder `folder` records (same place, name, inode and volume): two
+    // sets that share a target and run on the same day share a dated folder.
+    static bool recordedByAnotherSet(const terbin::TBString& ownKey,
+                                     const BackupFolderRecord& folder);
+
 private:
     terbin::TBString keyName_;
+    terbin::TBString identity_;
 };

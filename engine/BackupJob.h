@@ -136,15 +136,17 @@ private:
     // The steps of run() between taking the set's run lock and recording
     // the outcome.
     void runSteps();
-    // Takes the set's run lock (none for a set without a registry key).
-    // False, with the set's failure reason, when the set may not run.
-    bool takeRunLock(terbin::TBFileLock& lock);
+    // Takes the set's run lock (none for a set without a registry key): 0,
+    // TB_LOCK_HELD when another run holds it, or why it could not be taken.
+    uint32_t takeRunLock(terbin::TBFileLock& lock);
     // Whether the run may write into its target folder: the set's own one
     // must be there and on the volume of its last complete run; the default
     // target is made. False, with the set's failure reason, when not.
     bool checkTarget();
-    // Records the run's dated folder `finalTarget` in `topLevel` with the set.
-    void recordBackupFolder(const terbin::TBString& topLevel, const terbin::TBString& finalTarget);
+    // Records the run's dated folder `finalTarget` in `topLevel` with the
+    // set, unless it was there before (`made` false) and no run recorded it.
+    void recordBackupFolder(const terbin::TBString& topLevel, const terbin::TBString& finalTarget,
+                            bool made);
     // Records how the run ended: its dated folder's outcome, the target's
     // volume after a complete run, and the last run.
     void finishRecords(LastRunRecord& outcome);

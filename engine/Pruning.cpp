@@ -103,13 +103,14 @@ std::vector<BackupJob::FolderId> sourceFoldersAndAncestors(const TBStringArray& 
 
 void BackupJob::pruneBackupFolders(const TBString& topLevel, const TBStringArray& sources,
                                    int32_t keep) {
-    const RunRecords records(backupSet->registryKeyName);
+    const RunRecords records(*backupSet);
     // The one folder opened by its path; the backups in it are examined and
     // removed relative to it, never through a link.
     TBFolder listing(topLevel, TBFileInfo::Fields::ChangeTest);
     if (!listing.isOpen())
         return;
     const uint64_t fileSystem = listing.fileSystemId();
+    const VolumeIdentity here{listing.getDevice(), fileSystem};
 
     // Only folders this set made count, each still the very folder recorded.
     // A folder of that name that is something else now is not ours and stays;
@@ -120,8 +121,12 @@ void BackupJob::pruneBackupFolders(const TBString& topLevel, const TBStringArray
     };
     std::vector<Backup> backups;
     for (const BackupFolderRecord& record : records.backupFolders()) {
-        if (record.topLevel != topLevel)
+        // A record of another drive (used in turn at the same place) waits
+        // for that drive; a name that is no plain name is no folder of ours.
+        if (record.topLevel != topLevel || !record.volume.sameVolumeAs(here) ||
+            !BackupSet::isPlainName(record.name)) {
             continue;
+        }
         TBFileInfo entry;
         const bool examined = entry.query(listing.handle(), record.name.narrow().c_str(),
                                           record.name, TBFileInfo::Fields::ChangeTest);
@@ -169,10 +174,17 @@ void BackupJob::pruneBackupFolders(const TBString& topLevel, const TBStringArray
     for (const Backup* backup : order) {
         if (count <= static_cast<size_t>(keep) || !runnable())
             break;
+        --count;
+        // A folder another set sharing the target ran into on the same day
+        // holds that set's backup too: it stops counting for this set, and
+        // goes when the last set that recorded it prunes it.
+        if (RunRecords::recordedByAnotherSet(backupSet->registryKeyName, backup->record)) {
+            records.removeBackupFolder(backup->record.id);
+            continue;
+        }
         const TBString& name = backup->record.name;
         const TBString path = TBFilename::concatPaths(topLevel, name, TBFilename::NativePath);
         RunLog::removingOldSubfolder(log, path);
-        --count;
         if (removeTreeIn(*this, listing, backup->entry, path) != 0)
             continue;
         records.removeBackupFolder(backup->record.id);

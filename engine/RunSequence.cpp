@@ -39,25 +39,41 @@ uint32_t BackupJob::run() {
         set.status = Cancelled;
         return 0;
     }
+    // Only one process runs a set at a time, and one that cannot tell
+    // whether another does, does not run it either. The lock comes before
+    // anything of the set is touched: a job of this very process may be
+    // running it.
+    TBFileLock lock;
+    const uint32_t locked = takeRunLock(lock);
+    const int32_t before = set.status;
+    if (locked == TB_LOCK_HELD &&
+        (before == Running || before == RunningPreScript || before == RunningPostScript)) {
+        log.removeAllHandlers();
+        return 0;
+    }
     set.initstats();
     set.status = Running;
+    set.logFilePath = TBString();
     wroteFolders_ = false;
     datedFolder_ = BackupFolderRecord();
     targetRoot_ = TBString();
-
-    // Only one process runs a set at a time; one that cannot tell whether
-    // another does, does not run it either. The refused run leaves the
-    // set's log and records to the run that holds the lock.
-    TBFileLock lock;
-    if (!takeRunLock(lock)) {
-        log.removeAllHandlers();
-        set.status = Failed;
-        return 0;
-    }
-
     LastRunRecord outcome;
     outcome.started = nowSeconds();
-    runSteps();
+
+    if (locked != 0) {
+        log.removeAllHandlers();
+        const TBString path = BackupSet::runLockPath(set.registryKeyName);
+        if (locked == TB_LOCK_HELD) {
+            // The set's log and records belong to the run that holds it.
+            const pid_t holder = lock.holder();
+            fail(holder > 0 ? L"it is being run by process " + TBString::valueOf(holder)
+                            : TBString(L"it is being run by another process"));
+            return 0;
+        }
+        fail(L"its run lock " + path + L" cannot be taken - error=" + TBString::valueOf(locked));
+    } else {
+        runSteps();
+    }
     finishRecords(outcome);
     return 0;
 }
@@ -98,6 +114,9 @@ void BackupJob::runSteps() {
         return;
     }
 
+    // A dated folder that was there before and that no run recorded is not
+    // one this set may ever prune, though this run writes into it.
+    const bool madeNow = !TBFileInfo(finalTarget).isDirectory();
     TBFolder::create(finalTarget, true);
     if (set.backupCreateLog != 0) {
         RunLog::writeTo(log, set.logFilePath);
@@ -107,7 +126,7 @@ void BackupJob::runSteps() {
     }
     RunLog::started(log, set, topLevel, finalTarget, keep != 0 && type != NoSubfolder);
     if (type != NoSubfolder)
-        recordBackupFolder(topLevel, finalTarget);
+        recordBackupFolder(topLevel, finalTarget, madeNow);
 
     if (set.preBackupEnabled != 0) {
         if (runScript(true) != 0) {
@@ -199,24 +218,13 @@ void BackupJob::runSteps() {
     logSummary();
 }
 
-bool BackupJob::takeRunLock(TBFileLock& lock) {
-    BackupSet& set = *backupSet;
+uint32_t BackupJob::takeRunLock(TBFileLock& lock) {
+    const BackupSet& set = *backupSet;
     // A set that was never saved cannot be met by another process.
     if (set.registryKeyName.isEmpty())
-        return true;
+        return 0;
     const TBString path = BackupSet::runLockPath(set.registryKeyName);
-    const uint32_t result = path.isEmpty() ? TB_PATH_NOT_FOUND : lock.acquire(path);
-    if (result == 0)
-        return true;
-    if (result == TB_LOCK_HELD) {
-        const pid_t holder = lock.holder();
-        set.setFailureReason(holder > 0 ? L"it is being run by process " + TBString::valueOf(holder)
-                                        : TBString(L"it is being run by another process"));
-    } else {
-        set.setFailureReason(L"its run lock " + path + L" cannot be taken - error=" +
-                             TBString::valueOf(result));
-    }
-    return false;
+    return path.isEmpty() ? TB_PATH_NOT_FOUND : lock.acquire(path);
 }
 
 bool BackupJob::checkTarget() {
@@ -246,7 +254,7 @@ bool BackupJob::checkTarget() {
     }
     targetVolume_ = {target.getDevice(), target.fileSystemId()};
     targetRoot_ = root;
-    const std::optional<TargetRecord> last = RunRecords(set.registryKeyName).target();
+    const std::optional<TargetRecord> last = RunRecords(set).target();
     if (last && last->folder == root && !last->volume.sameVolumeAs(targetVolume_)) {
         // The folder is there but on another drive than at the last complete
         // run: most likely the empty mount point of an unplugged drive.
@@ -256,33 +264,41 @@ bool BackupJob::checkTarget() {
     return true;
 }
 
-void BackupJob::recordBackupFolder(const TBString& topLevel, const TBString& finalTarget) {
-    const RunRecords records(backupSet->registryKeyName);
+void BackupJob::recordBackupFolder(const TBString& topLevel, const TBString& finalTarget,
+                                   bool made) {
+    const RunRecords records(*backupSet);
     const TBFolder folder(finalTarget, TBFileInfo::Fields::ChangeTest);
     if (!folder.isOpen())
         return;
-    datedFolder_.topLevel = topLevel;
-    datedFolder_.name = TBFilename::basename(finalTarget);
-    datedFolder_.volume = {folder.getDevice(), folder.fileSystemId()};
-    datedFolder_.inode = folder.getInode();
-    datedFolder_.status = Running;
-    datedFolder_.started = nowSeconds();
+    BackupFolderRecord record;
+    record.topLevel = topLevel;
+    record.name = TBFilename::basename(finalTarget);
+    record.volume = {folder.getDevice(), folder.fileSystemId()};
+    record.inode = folder.getInode();
+    record.status = Running;
+    record.started = nowSeconds();
     // A second run into the same dated folder (one a day) takes over its
     // record.
     for (const BackupFolderRecord& known : records.backupFolders()) {
-        if (known.topLevel == topLevel && known.name == datedFolder_.name &&
-            known.inode == datedFolder_.inode && known.volume.sameVolumeAs(datedFolder_.volume)) {
-            datedFolder_.id = known.id;
-            records.updateBackupFolder(datedFolder_);
+        if (known.topLevel == topLevel && known.name == record.name &&
+            known.inode == record.inode && known.volume.sameVolumeAs(record.volume)) {
+            record.id = known.id;
+            if (records.updateBackupFolder(record) == 0)
+                datedFolder_ = record;
             return;
         }
     }
-    records.addBackupFolder(datedFolder_);
+    // Another set sharing the target made it today: this set's backup is in
+    // it too. One that nobody's run made is someone's folder.
+    if (!made && !RunRecords::recordedByAnotherSet(backupSet->registryKeyName, record))
+        return;
+    if (records.addBackupFolder(record) == 0)
+        datedFolder_ = record;
 }
 
 void BackupJob::finishRecords(LastRunRecord& outcome) {
     BackupSet& set = *backupSet;
-    const RunRecords records(set.registryKeyName);
+    const RunRecords records(set);
     if (!datedFolder_.id.isEmpty()) {
         datedFolder_.status = set.status;
         records.updateBackupFolder(datedFolder_);

@@ -135,17 +135,4 @@ void TBFileLock::release() {
     fd_ = -1;
 }
 
-pid_t TBFileLock::holderOf(const TBString& path) {
-    SystemInterface& sys = tb_system();
-    const int fd = sys.open(path.narrow().c_str(), O_RDONLY | OpenFlags, 0);
-    if (fd < 0)
-        return 0;
-    pid_t pid = 0;
-    // Closing the descriptor also lets go of the shared lock when it was granted.
-    if (sys.flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        pid = readHolder(sys, fd);
-    sys.close(fd);
-    return pid;
-}
-
 }  // namespace terbin

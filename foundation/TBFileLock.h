@@ -52,13 +52,6 @@ public:
     // Empties the file, then lets go of the lock. Does nothing when none is held.
     void release();
 
-    // The id of the process holding the lock on the file at `path`; 0 when
-    // nobody holds it, the file is missing or its holder has not written its
-    // id yet. Never creates the file. It finds out by taking a shared lock for
-    // an instant, and an acquire() in that instant sees TB_LOCK_HELD with
-    // holder() 0, as if a holder were starting.
-    static pid_t holderOf(const TBString& path);
-
 private:
     int fd_ = -1;
     pid_t holder_ = 0;

@@ -110,6 +110,10 @@ public:
     // and returns TB_FILE_NOT_FOUND when there is no such value.
     uint32_t getValue(const TBString& name, TBValue& value);
     uint32_t removeValue(const TBString& name);
+    // Deletes the subkey at the relative path `name` with all its values and
+    // subkeys, as one change (part of the connection's transaction when one
+    // is running).
+    uint32_t removeKey(const TBString& name);
     // Replaces the contents of `names` with the names of the direct subkeys,
     // in the order they were created (empty on failure).
     uint32_t keyNames(TBStringArray& names);

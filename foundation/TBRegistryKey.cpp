@@ -133,18 +133,18 @@ bool TBRegistryKey::keyExists(const TBString& name) {
     return store_->find(id_, componentsOf(name, true), rc) != 0;
 }
 
-uint32_t tb_registry_removeKey(int hive, const TBString& path) {
-    const auto folded = componentsOf(path, true);
+namespace {
+
+// Removes the key at the relative path `folded` below the key `parent`, with
+// its whole branch, as one change of `store`.
+uint32_t removeBranch(TBRegistryStore& store, int64_t parent,
+                      const std::vector<std::string>& folded) {
     if (folded.empty())
         return tb_status_fail(TB_INVALID_PARAMETER);
-    uint32_t result = TB_OK;
-    auto store = TBRegistryStore::open(hive, false, result);
-    if (!store)
-        return tb_status_fail(result);
     bool found = false;
-    result = store->change([&] {
+    const uint32_t result = store.change([&] {
         int rc = SQLITE_OK;
-        const int64_t id = store->find(RootKeyId, folded, rc);
+        const int64_t id = store.find(parent, folded, rc);
         if (id == 0)
             return rc == SQLITE_DONE ? SQLITE_OK : rc;
         found = true;
@@ -158,7 +158,7 @@ uint32_t tb_registry_removeKey(int hive, const TBString& path) {
             " DELETE FROM keys WHERE id IN tree",
         };
         for (const char* sql : removals) {
-            Statement remove(store->db(), sql);
+            Statement remove(store.db(), sql);
             rc = remove.bind(1, id).step();
             if (rc != SQLITE_DONE)
                 return rc;
@@ -168,6 +168,25 @@ uint32_t tb_registry_removeKey(int hive, const TBString& path) {
     if (result != TB_OK)
         return result;
     return found ? TB_OK : tb_status_fail(TB_FILE_NOT_FOUND);
+}
+
+}  // namespace
+
+uint32_t TBRegistryKey::removeKey(const TBString& name) {
+    if (!store_)
+        return tb_status_fail(TB_FILE_NOT_FOUND);
+    return removeBranch(*store_, id_, componentsOf(name, true));
+}
+
+uint32_t tb_registry_removeKey(int hive, const TBString& path) {
+    const auto folded = componentsOf(path, true);
+    if (folded.empty())
+        return tb_status_fail(TB_INVALID_PARAMETER);
+    uint32_t result = TB_OK;
+    auto store = TBRegistryStore::open(hive, false, result);
+    if (!store)
+        return tb_status_fail(result);
+    return removeBranch(*store, RootKeyId, folded);
 }
 
 }  // namespace terbin

@@ -103,9 +103,9 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
         const TBString key = BackupSet::registryKeyPath(set->registryKeyName);
         if (set->registryKeyName.isEmpty() ||
             !terbin::TBRegistryKey(terbin::TBHiveCurrentUser, key, false).isOpen()) {
-            throw HostError{"registry " +
-                            terbin::tb_registry_storePath(terbin::TBHiveCurrentUser).narrow() +
-                            ": the set from " + path + " could not be saved"};
+            throw HostError{
+                "registry " + terbin::tb_registry_storePath(terbin::TBHiveCurrentUser).narrow() +
+                ": the set from " + TBString::escapeBytes(path) + " could not be saved"};
         }
         std::printf("added %s as set %d \"%s\"", TBString::escapeBytes(path).c_str(),
                     theBaseApp.backupSets.size() - 1, set->backupName.escaped().c_str());
@@ -115,8 +115,10 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
         std::printf("\n");
         // A run never makes the set's own target (a missing one is most
         // likely an unplugged drive); saving the set is the time to make it.
+        // Only the folder itself: a missing parent may be the mount point of
+        // a drive that is not plugged in, and is not rebuilt on the system disk.
         if (!set->targetFolder.isEmpty()) {
-            if (const uint32_t made = terbin::TBFolder::create(set->targetFolder, true);
+            if (const uint32_t made = terbin::TBFolder::create(set->targetFolder, false);
                 made != 0) {
                 std::printf(
                     "  the target folder cannot be made (error %u): runs of this set fail "

@@ -20,7 +20,7 @@ int listSets(const HostOptions& options) {
         std::printf("%d  %s\n", i, set->backupName.escaped().c_str());
         // The record the run keeps with the set, never a log in the target:
         // a run that could not reach its target has its say here too.
-        const std::optional<LastRunRecord> last = RunRecords(set->registryKeyName).lastRun();
+        const std::optional<LastRunRecord> last = RunRecords(*set).lastRun();
         if (!last) {
             std::printf("     status: Ready (never run)\n");
             continue;

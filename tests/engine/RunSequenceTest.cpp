@@ -10,6 +10,7 @@
 #include "backupset/RunRecords.h"
 #include "foundation/TBFileLock.h"
 #include "foundation/TBLockableObject.h"
+#include "foundation/TBRegistry.h"
 #include "support/FaultySystem.h"
 #include "tests/engine/RunFixture.h"
 
@@ -291,12 +292,13 @@ TEST_F(RunSequenceTest, PruningRemovesOnlyThisSetsBackupsUnfinishedFirstAndNever
     BackupSet other(set);
     other.backupName = L"Other";
     ASSERT_FALSE(other.saveNew(L"").isEmpty());
-    {
+    const auto runOther = [&](const wchar_t* stamp) {
         BackupJob job(&other);
-        theBaseApp.backupDateTime = L"20250100-000000";
+        theBaseApp.backupDateTime = stamp;
         job.run();
         ASSERT_EQ(other.status, Complete);
-    }
+    };
+    runOther(L"20250100-000000");
     writeFile(top + "/20240101-000000/mine.txt", "not a backup");
 
     runAt("20250101-000000");
@@ -320,30 +322,33 @@ TEST_F(RunSequenceTest, PruningRemovesOnlyThisSetsBackupsUnfinishedFirstAndNever
     EXPECT_TRUE(logLines(" removing old backup subfolder ").empty());
     set.sourceFolders.removeAt(1);
 
-    // Links inside an old backup go, and what they point to stays; so does
-    // the folder behind a link swapped in for a backup as pruning opens it.
+    // Links inside an old backup go, and what they point to stays. The other
+    // set ran into one of this set's backups on the same day: that folder
+    // stops counting for this set, and stays for the other.
     writeFile(outside + "/keep.txt", "mine");
     ASSERT_EQ(symlink(outside.c_str(), (top + "/20250101-000000/outside").c_str()), 0);
     ASSERT_EQ(symlink((outside + "/keep.txt").c_str(), (top + "/20250101-000000/file").c_str()), 0);
-    FaultySystem faults;
-    swapForLinkWhenOpened(faults, "/20250103-000000", top + "/20250103-000000");
+    runOther(L"20250103-000000");
+    // A dated folder made by hand before the run writes into it is never
+    // taken for a backup of the set.
+    writeFile(top + "/20250105-000000/mine.txt", "made by hand");
     runAt("20250105-000000");
     EXPECT_EQ(set.status, Complete);
-    EXPECT_THAT(logLines(" removing old backup subfolder "),
-                ElementsAre(top + "/20250101-000000", top + "/20250103-000000"));
+    EXPECT_THAT(logLines(" removing old backup subfolder "), ElementsAre(top + "/20250101-000000"));
     EXPECT_FALSE(exists(top + "/20250101-000000"));
-    EXPECT_TRUE(S_ISLNK(statOf(top + "/20250103-000000").st_mode)) << "the link is left as it is";
-    EXPECT_EQ(readFile(dir / "aside/a.txt"), "alpha");
     EXPECT_EQ(readFile(outside + "/keep.txt"), "mine");
-    EXPECT_EQ(readFile(top + "/20240101-000000/mine.txt"), "not a backup");
+    EXPECT_EQ(readFile(top + "/20250103-000000/a.txt"), "alpha") << "the other set's too";
     EXPECT_EQ(readFile(top + "/20250100-000000/a.txt"), "alpha") << "the other set's backup";
-    EXPECT_EQ(readFile(top + "/20250104-000000/a.txt"), "alpha");
-    EXPECT_EQ(readFile(top + "/20250105-000000/a.txt"), "alpha");
+    EXPECT_EQ(readFile(top + "/20240101-000000/mine.txt"), "not a backup");
+    runAt("20250106-000000");
+    runAt("20250107-000000");
+    EXPECT_EQ(readFile(top + "/20250105-000000/mine.txt"), "made by hand");
+    EXPECT_THAT(logLines(" removing old backup subfolder "), ElementsAre(top + "/20250104-000000"));
 }
 
 TEST_F(RunSequenceTest, TargetOnAnotherVolumeOrASetRunElsewhereIsRefusedWritingNothing) {
     set.backupFullPath = 0;
-    const RunRecords records(set.registryKeyName);
+    const RunRecords records(set);
     // Another holder of the set's run lock: the run writes nothing, not even
     // its record, which belongs to the run that holds the lock.
     {
@@ -362,10 +367,14 @@ TEST_F(RunSequenceTest, TargetOnAnotherVolumeOrASetRunElsewhereIsRefusedWritingN
     std::optional<TargetRecord> known = records.target();
     ASSERT_TRUE(known);
     EXPECT_EQ(known->folder.narrow(), target);
-    // The folder is now on a volume the set has not seen there: an empty
-    // mount point, to the run.
+    // A drive that comes back under another device number is still the
+    // drive; the folder on a volume the set has not seen there (an empty
+    // mount point, to the run) is not.
     TargetRecord moved = *known;
     moved.volume.device += 1;
+    ASSERT_EQ(records.saveTarget(moved), 0u);
+    runAt("20250101-000000");
+    EXPECT_EQ(set.status, Complete);
     moved.volume.fileSystem += 1;
     ASSERT_EQ(records.saveTarget(moved), 0u);
     const auto before = namesIn(target + "/pc");
@@ -384,6 +393,19 @@ TEST_F(RunSequenceTest, TargetOnAnotherVolumeOrASetRunElsewhereIsRefusedWritingN
     runAt("20250103-000000");
     EXPECT_EQ(set.status, Complete);
     EXPECT_EQ(records.lastRun()->filesCopied, 5);
+
+    // Removed elsewhere, its key name given to a new set: the run that was
+    // going on records nothing for the newcomer.
+    ASSERT_EQ(terbin::tb_registry_removeKey(terbin::TBHiveCurrentUser,
+                                            BackupSet::registryKeyPath(set.registryKeyName)),
+              0u);
+    BackupSet newcomer;
+    newcomer.backupName = L"New";
+    ASSERT_EQ(newcomer.saveNew(set.registryKeyName), set.registryKeyName);
+    runAt("20250104-000000");
+    EXPECT_FALSE(RunRecords(newcomer).lastRun());
+    EXPECT_FALSE(RunRecords(newcomer).target());
+    EXPECT_TRUE(RunRecords(newcomer).backupFolders().empty());
 }
 
 class ScriptRunTest : public RunSequenceTest {
