@@ -9,6 +9,7 @@
 #include "base/ULVbase.h"
 #include "engine/BackupJob.h"
 #include "foundation/TBFilename.h"
+#include "foundation/TBFolder.h"
 
 using terbin::TBFilename;
 using terbin::TBString;
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
     set.backupFullPath = 0;
     set.backupAddComputerFolder = 0;
     theBaseApp.runAllowed = true;
+    // A run never makes its set's own target; saving a set does, as here.
+    terbin::TBFolder::create(set.targetFolder, true);
 
     const auto start = std::chrono::steady_clock::now();
     {
