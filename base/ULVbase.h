@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "backupset/BackupSet.h"
 #include "base/BackupSetEditor.h"
@@ -78,6 +79,76 @@ public:
     terbin::TBString loadString(const terbin::TBString& section, const terbin::TBString& key,
                                 const terbin::TBString& defaultText);
 
+    // Commands and their update rules, called by the host for its menus and
+    // toolbars (Commands.cpp). An update operation calls Enable on `cmdUI`
+    // (and SetCheck for the two pause commands); a command whose rule does
+    // not hold returns without any effect. "In progress" means the pool
+    // holds a job, queued or running; an active set is one whose status is
+    // NotStarted or Running.
+    //
+    // Start all: when nothing is in progress (busy is not asked), starts every
+    // set not excluded from start all, in catalogue order, as one batch.
+    void OnBackupStart();
+    void OnUpdateBackupStart(CCmdUI& cmdUI);
+    // Stop all: while a backup is in progress (busy is not asked), clears
+    // runAllowed, so every queued and running job ends Cancelled.
+    void OnBackupStop();
+    void OnUpdateBackupStop(CCmdUI& cmdUI);
+    // Starts the selected set unless it is Running; it joins a batch in progress.
+    void OnStartSelected();
+    void OnUpdateStartSelected(CCmdUI& cmdUI);
+    // Asks the selected set to stop while it is Running (not while queued
+    // or in a script: stop all reaches those).
+    void OnStopSelected();
+    void OnUpdateStopSelected(CCmdUI& cmdUI);
+    // Inverts the pause request of the selected set while it is active.
+    // The check shows its pause request.
+    void OnPauseSelected();
+    void OnUpdatePauseSelected(CCmdUI& cmdUI);
+    // Pauses every active set when no more of them are paused than not,
+    // else resumes them all. Enabled while some set is active; the check is
+    // on when at least as many active sets are paused as not (so also when
+    // none is active).
+    void OnPauseAll();
+    void OnUpdatePauseAll(CCmdUI& cmdUI);
+    // Edits a new set (editBackupSet) and appends a copy of it when it was
+    // saved. Enabled only on a catalogue that holds a set; the command
+    // itself works on an empty one.
+    void OnAddBackupSet();
+    void OnUpdateAddBackupSet(CCmdUI& cmdUI);
+    // Edits the selected set (editBackupSet) while holding its run lock.
+    // Refused, with lastRefusal saying why, while another process runs it.
+    void OnEditBackupSet();
+    void OnUpdateEditBackupSet(CCmdUI& cmdUI);
+    // Deletes the selected set's registry key (a set never saved has none),
+    // removes it from the catalogue, deletes it and invalidates the main
+    // window; selectedIndex stays, now naming the set that followed. Holds
+    // the set's run lock meanwhile; refused, with lastRefusal saying why,
+    // while another process runs the set.
+    void OnRemoveBackupSet();
+    void OnUpdateRemoveBackupSet(CCmdUI& cmdUI);
+    // Opens the selected set's log: hands "notepad " and the quoted log
+    // path to logViewer, or without one starts a text viewer itself.
+    // Enabled when the set is not active and its log file exists.
+    void OnViewLog();
+    void OnUpdateViewLog(CCmdUI& cmdUI);
+    // The rule of any further command that must wait until no backup runs:
+    // enabled when busy is false and nothing is in progress.
+    void OnUpdateDisallowWhenRunning(CCmdUI& cmdUI);
+
+    // Lets the person edit `set` in the installed backupSetEditor (nothing
+    // happens without one). The set's modified flag is cleared first; when
+    // the editor sets it, the set is saved (under the smallest free key
+    // name when it has none), its status becomes Ready and the main window
+    // is invalidated. The editor works on a copy: a cancelled edit, a name
+    // that is no plain name (BackupSet::isPlainName) or a failed first save
+    // leaves `set` as it was, with modified false and lastRefusal saying why.
+    void editBackupSet(BackupSet* set);
+    // The selected set; null when selectedIndex names none.
+    BackupSet* selectedSet();
+    // Whether the pool holds a job, queued or running.
+    bool isBackupInProgress();
+
     HINSTANCE instanceHandle = nullptr;
     HINSTANCE resourceHandle = nullptr;
     // The catalogue, in catalogue order; owns every set. Appends take its
@@ -94,6 +165,13 @@ public:
     bool firstRun = false;
     // Index into backupSets of the selected set; -1 for none. Kept by the host.
     int32_t selectedIndex = -1;
+    // Shows a log file, given the command line "notepad " + quoted path;
+    // installed by the host. Without one OnViewLog starts "notepad", or where
+    // that is missing "xdg-open", on the log file and does not wait for it.
+    std::function<void(const terbin::TBString& commandLine)> logViewer;
+    // Why the last edit, removal or log view that passed its rule did not
+    // act, for the host to tell the person; empty when it acted.
+    terbin::TBString lastRefusal;
     // Search order of the string tables; the application object owns them.
     terbin::TBLockableList<terbin::TBIniFile*> stringTables;
 };
