@@ -124,7 +124,7 @@ public:
     // hive 2. Both set registryKeyName to `keyName`; save gives the set a new
     // registryIdentity when it had none or is saved under another key, and
     // writes it with the settings. save writes the settings
-    // (not backupFollowSymLinks, nor anything of the run-time side) in one
+    // (nothing of the run-time side) in one
     // transaction, so a set is never found half written; load reads them
     // back, leaving a field whose value is missing at what it held.
     void save(const terbin::TBString& keyName);

@@ -23,8 +23,6 @@ struct BackupSetting {
     // between nested element names ("PreBackup/Program"); null when
     // definition files cannot set it.
     const wchar_t* definitionPath;
-    // Whether save writes it; load reads every setting.
-    bool saved;
 };
 
 using TextSetting = BackupSetting<terbin::TBString>;

@@ -74,14 +74,11 @@ TBString freeKeyName(TBRegistryKey& sets, const TBString& preferred) {
     }
 }
 
-// Writes the saved settings of `set` and its identity to the subkey
+// Writes the settings of `set` and its identity to the subkey
 // `keyName` of `sets`, making the subkey when it is missing.
 void writeSettings(const BackupSet& set, TBRegistryKey& sets, const TBString& keyName) {
     TBRegistryKey key(sets, keyName, true);
-    forEachSetting([&](const auto& setting) {
-        if (setting.saved)
-            writeValue(key, setting.name, set.*setting.field);
-    });
+    forEachSetting([&](const auto& setting) { writeValue(key, setting.name, set.*setting.field); });
     key.setValue(TBRegistryValue(BackupSet::IdentityValueName, set.registryIdentity));
 }
 

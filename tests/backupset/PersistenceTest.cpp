@@ -55,7 +55,6 @@ std::vector<std::wstring> spelling(const wchar_t* line) {
 }
 
 // The one value that load reads but save leaves alone.
-const std::wstring NotSaved = L"backupFollowSymLinks";
 
 std::wstring show(const TBString& text) {
     return text.str();
@@ -85,8 +84,7 @@ std::wstring showStored(const TBValue& value) {
 std::vector<std::wstring> settingsOf(const BackupSet& set) {
     std::vector<std::wstring> lines;
     forEachSetting([&](const auto& setting) {
-        if (setting.saved)
-            lines.push_back(std::wstring(setting.name) + L": " + show(set.*setting.field));
+        lines.push_back(std::wstring(setting.name) + L": " + show(set.*setting.field));
     });
     return lines;
 }
@@ -110,10 +108,7 @@ void fill(TBStringArray& list, int n, int variant) {
 // Returns them as settingsOf gives them.
 std::vector<std::wstring> fillSettings(BackupSet& set, int variant) {
     int n = 100 * variant;
-    forEachSetting([&](const auto& setting) {
-        if (setting.saved)
-            fill(set.*setting.field, n++, variant);
-    });
+    forEachSetting([&](const auto& setting) { fill(set.*setting.field, n++, variant); });
     set.excludeFolders.add(L"");
     return settingsOf(set);
 }
@@ -148,7 +143,6 @@ protected:
 TEST_F(BackupSetPersistence, SaveWritesEachSettingUnderItsOwnNameAndTypeAndLoadGivesItBack) {
     BackupSet saved;
     const auto settings = fillSettings(saved, 3);
-    saved.backupFollowSymLinks = 1;
     saved.save(L"7");
     TBRegistryKey key(TBHiveCurrentUser, SetsKey + L"/7", false);
     std::vector<std::wstring> stored;
@@ -156,10 +150,6 @@ TEST_F(BackupSetPersistence, SaveWritesEachSettingUnderItsOwnNameAndTypeAndLoadG
         const std::vector<std::wstring> named = spelling(line);
         TBValue value;
         const uint32_t result = key.getValue(named[0], value);
-        if (named[0] == NotSaved) {
-            EXPECT_EQ(result, TB_FILE_NOT_FOUND) << "save leaves backupFollowSymLinks out";
-            continue;
-        }
         ASSERT_EQ(result, TB_OK) << TBString(named[0]).narrow();
         EXPECT_EQ(value.getType(), named[1] == L"S"   ? RegString
                                    : named[1] == L"M" ? RegMultiString
@@ -171,12 +161,6 @@ TEST_F(BackupSetPersistence, SaveWritesEachSettingUnderItsOwnNameAndTypeAndLoadG
     BackupSet copy;
     copy.load(L"7");
     EXPECT_EQ(settingsOf(copy), settings);
-    EXPECT_EQ(copy.backupFollowSymLinks, 0) << "never written, so the record keeps its own";
-    // A value save does not write stays, and load reads it.
-    key.setValue(TBRegistryValue(TBString(NotSaved), 1));
-    saved.save(L"7");
-    copy.load(L"7");
-    EXPECT_EQ(copy.backupFollowSymLinks, 1);
 }
 
 TEST_F(BackupSetPersistence, MissingOrMistypedListsLeaveTheirFieldsAlone) {
