@@ -57,4 +57,28 @@ public:
     TBString toString(const char* format) const override;
 };
 
+// A calendar day in the local time zone. Days order by date; the integer
+// count for differences (`getTime`) is whole days since 1970-01-01.
+class TBDate {
+public:
+    TBDate() = default;
+    TBDate(int year, int month, int day) : year_(year), month_(month), day_(day) {}
+    // Sets the date to today's, in the local time zone.
+    void update();
+    int getYear() const { return year_; }
+    int getMonth() const { return month_; }
+    int getDay() const { return day_; }
+    int64_t getTime() const;
+    // strftime-style text of the date (time fields read as midnight).
+    TBString toString(const char* format) const;
+
+    friend bool operator==(const TBDate& a, const TBDate& b) { return a.getTime() == b.getTime(); }
+    friend bool operator<(const TBDate& a, const TBDate& b) { return a.getTime() < b.getTime(); }
+
+private:
+    int year_ = 1970;
+    int month_ = 1;
+    int day_ = 1;
+};
+
 }  // namespace terbin
