@@ -13,6 +13,11 @@ constexpr StringResource strings[] = {
      L"Backups are still running. Stop them or wait until they have finished before you "
      L"close Ulvaren."},
     {IDS_NO_BACKUP_SETS, L"There are no backup sets yet. Add one to start backing up."},
+    {IDS_WIZARD_CAPTION, L"Backup Set"},
+    {IDS_PRE_BACKUP_PAGE, L"Before the Backup"},
+    {IDS_POST_BACKUP_PAGE, L"After the Backup"},
+    {IDS_RUN_PRE_BACKUP, L"Run a program before the backup starts"},
+    {IDS_RUN_POST_BACKUP, L"Run a program after the backup has ended"},
     {ID_BACKUP_START, L"Start all backup sets\nStart all"},
     {ID_BACKUP_STOP, L"Stop all running backups\nStop all"},
     {ID_START_SELECTED, L"Start the selected backup set\nStart"},
