@@ -11,10 +11,8 @@ CDataExchange::CDataExchange(CDialog* dialog, BOOL saveAndValidate)
 
 ControlRecord* CDataExchange::control(int id) {
     ControlRecord* record = m_pDlgWnd->findControl(id);
-    if (!record) {
-        m_pDlgWnd->addFault(L"control " + TBString::valueOf(id) + L" is not in dialog template " +
-                            TBString::valueOf(m_pDlgWnd->templateId()));
-    }
+    if (!record)
+        m_pDlgWnd->missingControl(id);
     return record;
 }
 

@@ -197,8 +197,7 @@ CDialogItem* CDialog::GetDlgItem(int id) {
         item->id_ = id;
     }
     if (!findControl(id))
-        addFault(L"control " + TBString::valueOf(id) + L" is not in dialog template " +
-                 TBString::valueOf(templateId_));
+        missingControl(id);
     return item.get();
 }
 
@@ -275,6 +274,13 @@ void CDialog::addFault(const TBString& fault) {
 void CDialog::clearRefusal() {
     refusal_ = TBString();
     refusalControl_ = 0;
+}
+
+void CDialog::missingControl(int id) {
+    const TBString control = L"control " + TBString::valueOf(id);
+    const TBString dialog = L"dialog template " + TBString::valueOf(templateId_);
+    addFault(created_ ? control + L" is not in " + dialog
+                      : control + L" was used before " + dialog + L" was built");
 }
 
 void CDialog::bind(CDialogItem& item, int id) {

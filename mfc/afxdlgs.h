@@ -265,6 +265,8 @@ private:
     friend class CDataExchange;
     friend void DDX_Control(CDataExchange*, int, CDialogItem&);
     void bind(CDialogItem& item, int id);
+    // Records the fault of code that used control `id`, which the dialog lacks.
+    void missingControl(int id);
 
     struct Route {
         int firstId;

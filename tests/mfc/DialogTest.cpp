@@ -432,7 +432,11 @@ TEST(PlainDialogRun, DoModalGivesTheDriversResult) {
     EXPECT_EQ(driver.sessions, 3);
 
     // A control the template lacks is a fault the dialog keeps, not a crash.
-    const std::vector<TBString> faults{L"control 1999 is not in dialog template 9103"};
+    dialog.GetDlgItem(1998)->EnableWindow(FALSE);
+    dialog.SetDlgItemText(1998, L"nowhere");
+    EXPECT_TRUE(dialog.GetDlgItemText(1998).isEmpty());
+    const std::vector<TBString> faults{L"control 1999 is not in dialog template 9103",
+                                       L"control 1998 is not in dialog template 9103"};
     EXPECT_EQ(dialog.faults(), faults);
 
     PlainDialog orphan(9199);
