@@ -31,6 +31,7 @@ BOOL ULVbase::InitInstance() {
     // becomes the resource handle.
     resourceHandle = LoadLibraryW(L"ULVresource.dll");
     AfxSetResourceHandle(resourceHandle);
+    registerResources(resourceHandle);
     threadPool.setNotificationFunction(&ULVbase::onJobNotification);
     return TRUE;
 }

@@ -144,6 +144,9 @@ public:
     // that is no plain name (BackupSet::isPlainName) or a failed first save
     // leaves `set` as it was, with modified false and lastRefusal saying why.
     void editBackupSet(BackupSet* set);
+    // Registers the dialog templates and pictures of the resource `library`
+    // with the UI stand-in; a library without them registers nothing.
+    static void registerResources(HINSTANCE library);
     // The selected set; null when selectedIndex names none.
     BackupSet* selectedSet();
     // Whether the pool holds a job, queued or running.
