@@ -1,6 +1,7 @@
 // The seam between the dialogs and whoever works them: a test script, the
 // terminal, a web page. DoModal of a dialog or sheet hands a ModalSession to
-// the installed driver; the file and folder choosers ask it for a path.
+// the installed driver; the file and folder choosers ask it for a path, and a
+// dialog's code may put a yes-or-no question to it.
 #pragma once
 
 #include <optional>
@@ -38,6 +39,10 @@ public:
     virtual std::optional<terbin::TBString> chooseFolder(const FolderChoice& choice) = 0;
     // The file the person chose; nothing when they cancelled.
     virtual std::optional<terbin::TBString> chooseFile(const FileChoice& choice) = 0;
+    // Puts `question` to the person, to be answered yes or no; true for yes.
+    // A driver that cannot ask answers no, so the safe answer of a question
+    // must be no.
+    virtual bool askYesNo(const terbin::TBString& /*question*/) { return false; }
 };
 
 // Installs the driver every later DoModal uses (null: none, and DoModal of a

@@ -3,7 +3,8 @@
 // against every dialog that opens, recording what each step left on screen.
 //
 // A chooser (folder or file) takes its answer from the next step when that is
-// an answer to it, else it counts as cancelled. A nested dialog opened by a
+// an answer to it, else it counts as cancelled; a yes-or-no question likewise
+// takes the next step's answer, else it is answered no. A nested dialog opened by a
 // handler works through the following steps. When the steps run out while a
 // dialog is still open, the dialog is cancelled and `leftOpen` counts it.
 #pragma once
@@ -67,6 +68,10 @@ public:
     ScriptedDialogDriver& answerFile(std::optional<terbin::TBString> path) {
         return add({Kind::AnswerFile, 0, 0, path.value_or(L""), path.has_value()});
     }
+    // The next yes-or-no question gets `yes`.
+    ScriptedDialogDriver& answerQuestion(bool yes) {
+        return add({Kind::AnswerQuestion, 0, yes ? 1 : 0, {}});
+    }
 
     INT_PTR runModal(ModalSession& session) override {
         ++sessions;
@@ -92,10 +97,20 @@ public:
         return takeAnswer(Kind::AnswerFile);
     }
 
+    bool askYesNo(const terbin::TBString& question) override {
+        questions.push_back(question);
+        if (steps_.empty() || steps_.front().kind != Kind::AnswerQuestion)
+            return false;
+        const bool yes = steps_.front().value != 0;
+        steps_.pop_front();
+        return yes;
+    }
+
     // Everything shown, one entry at each session's start and after each step.
     std::vector<Shown> shown;
     std::vector<FolderChoice> folderRequests;
     std::vector<FileChoice> fileRequests;
+    std::vector<terbin::TBString> questions;
     int sessions = 0;
     int leftOpen = 0;
     // Steps not used when the last dialog closed.
@@ -113,7 +128,8 @@ private:
         Confirm,
         Cancel,
         AnswerFolder,
-        AnswerFile
+        AnswerFile,
+        AnswerQuestion
     };
     struct Step {
         Kind kind;
@@ -159,7 +175,8 @@ private:
                 return true;
             case Kind::AnswerFolder:
             case Kind::AnswerFile:
-                // An answer no chooser asked for.
+            case Kind::AnswerQuestion:
+                // An answer nothing asked for.
                 return false;
         }
         return false;
@@ -167,8 +184,8 @@ private:
 
     static terbin::TBString describe(const Step& step) {
         static const wchar_t* const names[] = {
-            L"setText", L"check",   L"select", L"click",        L"goToPage",  L"next",
-            L"back",    L"confirm", L"cancel", L"answerFolder", L"answerFile"};
+            L"setText", L"check",   L"select", L"click",        L"goToPage",   L"next",
+            L"back",    L"confirm", L"cancel", L"answerFolder", L"answerFile", L"answerQuestion"};
         terbin::TBString text = names[static_cast<int>(step.kind)];
         if (step.id != 0)
             text += L" " + terbin::TBString::valueOf(step.id);
