@@ -13,4 +13,8 @@ public:
     // they confirm, the edited values are stored into `set` and its modified
     // flag is set; when they cancel, `set` keeps every value it had.
     virtual void edit(BackupSet& set) = 0;
+    // Called once the set confirmed in the last edit has been saved, to do
+    // what the person asked for beyond the set's values (making its target
+    // folder, say). Empty, or what could not be done, for the person to read.
+    virtual terbin::TBString saved(const BackupSet& /*set*/) { return {}; }
 };

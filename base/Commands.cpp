@@ -341,5 +341,6 @@ void ULVbase::editBackupSet(BackupSet* set) {
     }
     *set = draft;
     set->status = Ready;
+    lastRefusal = backupSetEditor->saved(*set);
     invalidateMainWindow(*this);
 }

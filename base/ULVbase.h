@@ -143,6 +143,8 @@ public:
     // is invalidated. The editor works on a copy: a cancelled edit, a name
     // that is no plain name (BackupSet::isPlainName) or a failed first save
     // leaves `set` as it was, with modified false and lastRefusal saying why.
+    // After a save the editor finishes what else the person asked for
+    // (BackupSetEditor::saved); what it could not do is in lastRefusal.
     void editBackupSet(BackupSet* set);
     // Registers the dialog templates and pictures of the resource `library`
     // with the UI stand-in; a library without them registers nothing.
