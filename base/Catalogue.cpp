@@ -74,12 +74,31 @@ const wchar_t* const MailSources[] = {
      L"Outlook Express"),
 };
 
+// Where there is no system drive (Linux), the one default set: the person's
+// home folder, without caches, the trash and scratch files. Like the rows
+// above, it is made only when its folder opens.
+void createHomeSet(ULVbase& app) {
+    const TBString home = terbin::tb_misc_getEnvironmentVariable(L"HOME");
+    if (home.isEmpty())
+        return;
+    BackupSet* set = app.addBackupSourceFolder(nullptr, home, false);
+    if (set == nullptr)
+        return;
+    applyDefaultSettings(*set, L"Home");
+    set->excludeFolder(L".cache");
+    set->excludeFolder(L".local/share/Trash");
+    set->excludeFile(L"*.tmp");
+    saveDefaultSet(app, *set);
+}
+
 void createDefaultSets(ULVbase& app) {
     // An empty value counts as undefined: joined to "", every source would
     // be a path relative to whatever the current folder happens to be.
     const TBString drive = terbin::tb_misc_getEnvironmentVariable(L"SystemDrive");
-    if (drive.isEmpty())
+    if (drive.isEmpty()) {
+        createHomeSet(app);
         return;
+    }
     for (const UserFolderSet& row : UserFolderSets) {
         const TBString source = TBFilename::concatPaths(drive, row.source, TBFilename::NativePath);
         BackupSet* set = app.addBackupSourceFolder(nullptr, source, false);

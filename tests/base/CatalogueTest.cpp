@@ -1,4 +1,5 @@
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,12 +34,21 @@ protected:
     void SetUp() override {
         setenv("ULVAREN_REGISTRY", (dir / "registry.db").c_str(), 1);
         unsetenv("SystemDrive");
+        // The first run without a system drive backs up the home folder:
+        // never the real one here.
+        if (const char* current = std::getenv("HOME"))
+            savedHome = current;
+        setenv("HOME", home.c_str(), 1);
         clear();
     }
     void TearDown() override {
         clear();
         unsetenv("ULVAREN_REGISTRY");
         unsetenv("SystemDrive");
+        if (savedHome)
+            setenv("HOME", savedHome->c_str(), 1);
+        else
+            unsetenv("HOME");
     }
     static void clear() {
         for (BackupSet* set : theBaseApp.backupSets) delete set;
@@ -73,15 +83,33 @@ protected:
 
     TempDir dir;
     const std::string drive = dir / "drive";
+    const std::string home = dir / "home";
+    std::optional<std::string> savedHome;
 };
 
-TEST_F(Catalogue, FirstRunMakesASetForEveryUserFolderThatOpensOnTheSystemDrive) {
+TEST_F(Catalogue, FirstRunWithoutASystemDriveMakesTheHomeSetWhenHomeIsAFolder) {
     setenv("SystemDrive", "", 1);
     theBaseApp.loadBackupSets();
     EXPECT_TRUE(theBaseApp.firstRun);
-    EXPECT_TRUE(theBaseApp.backupSets.isEmpty()) << "without a SystemDrive";
+    EXPECT_TRUE(theBaseApp.backupSets.isEmpty()) << "no home folder: no set of a missing source";
     EXPECT_TRUE(storedKeys().empty());
 
+    makeDirs(home);
+    theBaseApp.loadBackupSets();
+    EXPECT_EQ(catalogue(), Names{"1 Home"});
+    EXPECT_EQ(storedKeys(), Names{"1"});
+    const Stored stored(L"1");
+    EXPECT_EQ(narrowAll(stored.sourceFolders), Names{home});
+    EXPECT_EQ(narrowAll(stored.excludeFolders), (Names{".cache", ".local/share/Trash"}));
+    EXPECT_EQ(narrowAll(stored.excludeFiles), Names{"*.tmp"});
+    EXPECT_EQ(stored.backupType, DateSubfolder);
+    EXPECT_EQ(stored.backupFolderCount, 8);
+    EXPECT_EQ(stored.backupAddComputerFolder, 1);
+    EXPECT_TRUE(stored.targetFolder.isEmpty()) << "into the default target";
+}
+
+TEST_F(Catalogue, FirstRunMakesASetForEveryUserFolderThatOpensOnTheSystemDrive) {
+    makeDirs(home);
     useDrive({"Documents and Settings", "Users"});
     writeFile(drive + "/Home", "a file, not a folder");
     theBaseApp.loadBackupSets();
