@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <tuple>
-#include <utility>
 
 #include "backupset/BackupSetConfiguration.h"
 #include "base/ULVConfig.h"
 #include "foundation/TBEnvironment.h"
 #include "foundation/TBTime.h"
-#include "mfc/ModalSession.h"
+#include "resource/resource.h"
 #include "support/ScriptedDialogDriver.h"
 #include "support/TempDir.h"
 #include "ui/AboutDialog.h"
@@ -23,89 +21,75 @@ constexpr int Text = 1019;
 // A scripted driver that lets the dialog paint its background when it opens.
 struct PaintingDriver : ScriptedDialogDriver {
     INT_PTR runModal(ModalSession& session) override {
-        erased = session.paintBackground(dc);
+        EXPECT_TRUE(session.paintBackground(dc));
         return ScriptedDialogDriver::runModal(session);
     }
     CDC dc;
-    BOOL erased = FALSE;
 };
 
 class AboutBox : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(AfxWinInit(), TRUE); }
-    // The configuration as the library set it up, whatever a test loaded.
+    // The configuration and the picture as the library set them up, whatever
+    // a test changed.
     void TearDown() override {
         theAppConfig = builtIn;
         BackupSetConfiguration::install(&theAppConfig);
-        // The resource library registers its picture again.
-        if (pictureRemoved) {
-            EXPECT_EQ(AfxWinInit(), TRUE);
-        }
+        EXPECT_EQ(AfxWinInit(), TRUE);
     }
-    // Shows the box and returns the HTML and the title it showed.
-    std::pair<TBString, TBString> show() {
-        ScriptedDialogDriver driver;
-        driver.click(IDOK);
-        EXPECT_EQ(AboutDialog::DoModalDialog(), IDOK);
-        return {driver.shown.at(0).control(Text)->label, driver.shown.at(0).control(Title)->label};
+    // Shows the box through DoModalDialog and closes it with `button`; the
+    // HTML it showed. Whatever the product values, the title is the program's
+    // name, and the one background operation (kept in `painted`) covers the
+    // client area.
+    TBString show(int button) {
+        PaintingDriver driver;
+        driver.click(button);
+        EXPECT_EQ(AboutDialog::DoModalDialog(), button);
+        EXPECT_EQ(driver.shown.at(0).control(Title)->label, L"Ulvaren");
+        EXPECT_EQ(driver.dc.operations().size(), 1u);
+        painted = driver.dc.operations().at(0);
+        const DialogTemplate about = AfxFindDialogTemplate(IDD_ABOUT).value();
+        const RECT& area = painted.rect;
+        EXPECT_EQ(std::tie(area.left, area.top, area.right, area.bottom),
+                  std::make_tuple(0L, 0L, about.width, about.height));
+        return driver.shown.at(0).control(Text)->label;
     }
 
     ULVConfig builtIn{theAppConfig};
-    bool pictureRemoved = false;
+    CDC::Operation painted{};
 };
 
-TEST_F(AboutBox, ShowsTheBuiltInVersionTheYearsAndTheSiteAsALink) {
-    const auto [html, title] = show();
-    EXPECT_NE(html.indexOf(L"v1.1.6 build 126<br>"), -1) << html.narrow();
+TEST_F(AboutBox, ShowsTheBuiltInValuesOverThePictureOrOnWhiteWithoutIt) {
+    const TBString html = show(IDOK);
     terbin::TBDate today;
     today.update();
-    EXPECT_NE(html.indexOf(TBString::valueOf(today.getYear()) + L" Dallonet."), -1);
-    EXPECT_TRUE(
-        html.endsWith(L"<p>For more information and support visit <a "
-                      L"href=\"https://www.dallonet.com\">https://www.dallonet.com</a>."))
+    EXPECT_TRUE(html.endsWith(
+        L"v1.1.6 build 126<br>Copyright \u00A9 2011-" + TBString::valueOf(today.getYear()) +
+        L" Dallonet. All rights reserved.<p>For more information and support "
+        L"visit <a href=\"https://www.dallonet.com\">https://www.dallonet.com</a>."))
         << html.narrow();
-    EXPECT_EQ(title, L"Ulvaren");
+    EXPECT_EQ(painted.kind, CDC::Operation::Kind::DrawPicture);
+    EXPECT_EQ(painted.pictureId, IDB_ABOUT_BACKGROUND);
+
+    AfxRemovePicture(IDB_ABOUT_BACKGROUND);
+    EXPECT_EQ(show(IDCANCEL), html);
+    EXPECT_EQ(painted.kind, CDC::Operation::Kind::FillSolidRect);
+    EXPECT_EQ(painted.colour, 0xFFFFFFu);
 }
 
-TEST_F(AboutBox, ProductFileGivesTitleAndVersionButNeverTheProgramsName) {
+TEST_F(AboutBox, ProductFileGivesTheVersionLineWithItsValuesEscaped) {
     TempDir dir;
-    makeDirs(dir / "A");
-    writeFile(dir / "A/product.bcf",
+    writeFile(dir / "product.bcf",
               "PRODUCT_TITLE = Home & <Office>\nPRODUCT_NAME = Elsewhere\n"
-              "PRODUCT_MAJOR_VERSION = 2\nPRODUCT_BUILD = 300\n");
-    terbin::tb_misc_setExecutablePath(TBString::fromBytes(dir / "A/host"));
+              "PRODUCT_MAJOR_VERSION = 2\nPRODUCT_BUILD = 300\nPRODUCT_COMPANY = Kin & Co\n");
+    terbin::tb_misc_setExecutablePath(TBString::fromBytes(dir / "host"));
     theAppConfig = ULVConfig();
     terbin::tb_misc_setExecutablePath(TBString());
 
-    const auto [html, title] = show();
+    const TBString html = show(IDOK);
     EXPECT_TRUE(html.startsWith(L"Home &amp; &lt;Office&gt; v2.1.6 build 300<br>"))
         << html.narrow();
-    EXPECT_EQ(title, L"Ulvaren");
-}
-
-TEST_F(AboutBox, PaintsThePictureOverTheClientAreaOrWhiteWithoutIt) {
-    const std::optional<DialogTemplate> about = AfxFindDialogTemplate(100);
-    ASSERT_TRUE(about);
-    const RECT client{0, 0, about->width, about->height};
-    for (const bool withPicture : {true, false}) {
-        if (!withPicture) {
-            AfxRemovePicture(250);
-            pictureRemoved = true;
-        }
-        PaintingDriver driver;
-        driver.click(IDCANCEL);
-        EXPECT_EQ(AboutDialog::DoModalDialog(), IDCANCEL);
-        EXPECT_TRUE(driver.erased);
-        ASSERT_EQ(driver.dc.operations().size(), 1u);
-        const CDC::Operation& painted = driver.dc.operations()[0];
-        const auto expected =
-            withPicture ? CDC::Operation::Kind::DrawPicture : CDC::Operation::Kind::FillSolidRect;
-        EXPECT_EQ(painted.kind, expected);
-        EXPECT_EQ(withPicture ? painted.pictureId : painted.colour, withPicture ? 250u : 0xFFFFFFu);
-        EXPECT_EQ(
-            std::tie(painted.rect.left, painted.rect.top, painted.rect.right, painted.rect.bottom),
-            std::tie(client.left, client.top, client.right, client.bottom));
-    }
+    EXPECT_NE(html.indexOf(L" Kin &amp; Co. All rights reserved."), -1) << html.narrow();
 }
 
 }  // namespace
