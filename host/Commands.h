@@ -18,3 +18,23 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
 // takes, showing progress. 0 when every run ended Complete, 1 when any did
 // not, 130 when interrupted, 2 for a set that does not exist.
 int runSets(const HostOptions& options, bool all, const std::vector<std::string>& sets);
+
+// The commands that create, change and show sets (SetCommands.cpp). A set is
+// named by its index or name. Each exits 1 with one line on standard error
+// when the command is not available or the application refused it.
+//
+// Runs the backup set wizard on this terminal for a new set; 0 when it was
+// saved, 1 when it was cancelled.
+int newSet(const HostOptions& options);
+// Runs the wizard over set `set`; 0 when it was saved, 1 when cancelled.
+int editSet(const HostOptions& options, const std::string& set);
+// Deletes set `set` from the catalogue and the registry; its backups stay.
+int removeSet(const HostOptions& options, const std::string& set);
+// Adds folder `path` to set `set`, or with `set` empty to a new set named
+// after the folder, and saves that set. A folder some set holds already is
+// refused, naming that set.
+int addFolder(const HostOptions& options, const std::string& path, const std::string& set);
+// Shows the log of the last run of set `set` (see LogViewer.h).
+int viewLog(const HostOptions& options, const std::string& set);
+// Shows the about box.
+int showAbout(const HostOptions& options);

@@ -12,6 +12,9 @@
 #include "base/ULVbase.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBRegistry.h"
+#include "host/TerminalDialogDriver.h"
+#include "mfc/DialogDriver.h"
+#include "ui/BackupSetWizard.h"
 
 using terbin::TBString;
 
@@ -81,7 +84,33 @@ HostSession::HostSession(const HostOptions& options) {
 }
 
 HostSession::~HostSession() {
+    if (driver_ && AfxGetDialogDriver() == driver_.get())
+        AfxSetDialogDriver(nullptr);
+    if (editor_ && theBaseApp.backupSetEditor == editor_.get())
+        theBaseApp.backupSetEditor = nullptr;
     theBaseApp.shutdown();
     AfxWinTerm();
     theBaseApp.m_pMainWnd = nullptr;
+}
+
+void HostSession::showDialogsOnTerminal() {
+    driver_ = std::make_unique<TerminalDialogDriver>(stdin, stdout);
+    editor_ = std::make_unique<WizardEditor>();
+    AfxSetDialogDriver(driver_.get());
+    theBaseApp.backupSetEditor = editor_.get();
+}
+
+int findSetIndex(const std::string& word) {
+    const auto& sets = theBaseApp.backupSets;
+    if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
+        const long index = std::strtol(word.c_str(), nullptr, 10);
+        return word.size() < 10 && index < sets.size() && sets[static_cast<int>(index)]
+                   ? static_cast<int>(index)
+                   : -1;
+    }
+    for (int i = 0; i < sets.size(); ++i) {
+        if (sets[i] && sets[i]->backupName.equalsNoCase(TBString::fromBytes(word)))
+            return i;
+    }
+    return -1;
 }

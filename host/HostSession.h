@@ -3,9 +3,13 @@
 // would start it, and the catalogue loaded.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "mfc/afxwin.h"
+
+class TerminalDialogDriver;
+class WizardEditor;
 
 struct HostOptions {
     std::string registry;       // --registry; empty: the default store
@@ -31,10 +35,20 @@ public:
     HostSession& operator=(const HostSession&) = delete;
 
     CWnd& mainWindow() { return mainWindow_; }
+    // Shows dialogs on this terminal from now until the session ends: installs
+    // the terminal dialog driver (reading standard input) and the backup set
+    // wizard as the application's editor of sets.
+    void showDialogsOnTerminal();
 
 private:
     CWnd mainWindow_;
+    std::unique_ptr<TerminalDialogDriver> driver_;
+    std::unique_ptr<WizardEditor> editor_;
 };
+
+// The index in the catalogue of the set named by `word`: its index, or its
+// name (letter case ignored). -1 when there is none.
+int findSetIndex(const std::string& word);
 
 // Path of `path` made absolute against the current folder.
 std::string absolutePath(const std::string& path);

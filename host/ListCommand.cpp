@@ -10,7 +10,9 @@
 int listSets(const HostOptions& options) {
     HostSession session(options);
     if (theBaseApp.backupSets.isEmpty()) {
-        std::printf("no backup sets (add some with: ulvaren import FILE.xml)\n");
+        std::printf(
+            "no backup sets (add one with: ulvaren new, ulvaren add-folder DIR or ulvaren import "
+            "FILE.xml)\n");
         return 0;
     }
     for (int i = 0; i < theBaseApp.backupSets.size(); ++i) {

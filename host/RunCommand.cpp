@@ -38,21 +38,6 @@ void stopOnSignals() {
         sigaction(signalNumber, &action, nullptr);
 }
 
-// The set named by `word`: its index in the catalogue, or its name (letter
-// case ignored). Null when there is none.
-BackupSet* findSet(const std::string& word) {
-    const auto& sets = theBaseApp.backupSets;
-    if (!word.empty() && word.find_first_not_of("0123456789") == std::string::npos) {
-        const long index = std::strtol(word.c_str(), nullptr, 10);
-        return index < sets.size() ? sets[static_cast<int>(index)] : nullptr;
-    }
-    for (BackupSet* set : sets) {
-        if (set && set->backupName.equalsNoCase(TBString::fromBytes(word)))
-            return set;
-    }
-    return nullptr;
-}
-
 int terminalWidth() {
     struct winsize size {};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
@@ -166,12 +151,13 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
         }
     }
     for (const std::string& name : names) {
-        BackupSet* set = findSet(name);
-        if (!set) {
+        const int index = findSetIndex(name);
+        if (index < 0) {
             std::fprintf(stderr, "ulvaren: no backup set %s (see: ulvaren list)\n",
                          TBString::escapeBytes(name).c_str());
             return 2;
         }
+        BackupSet* set = theBaseApp.backupSets[index];
         if (std::find(chosen.begin(), chosen.end(), set) == chosen.end())
             chosen.push_back(set);
     }

@@ -3,6 +3,8 @@
 //   ulvaren list
 //   ulvaren import [--target DIR] FILE.xml...
 //   ulvaren run (--all | SET...)
+//   ulvaren new | edit SET | remove SET | add-folder PATH [--set SET]
+//   ulvaren log SET | about
 //
 // Every command takes --registry FILE (the store of backup sets) and
 // --default-target DIR (where sets without a target of their own go).
@@ -49,6 +51,33 @@ int main(int argc, char** argv) {
     run->add_option("sets", sets, "sets to run, by index or name")->excludes(allFlag);
     addCommon(run);
 
+    CLI::App* create =
+        app.add_subcommand("new", "create a backup set in the wizard, worked from standard input");
+    addCommon(create);
+
+    std::string setWord;
+    CLI::App* edit = app.add_subcommand("edit", "change a backup set in the wizard");
+    edit->add_option("set", setWord, "the set, by index or name")->required();
+    addCommon(edit);
+
+    CLI::App* remove = app.add_subcommand("remove", "delete a backup set (its backups are kept)");
+    remove->add_option("set", setWord, "the set, by index or name")->required();
+    addCommon(remove);
+
+    CLI::App* addFolderCommand = app.add_subcommand(
+        "add-folder", "add a source folder to a set, or to a new set named after it");
+    std::string folder;
+    addFolderCommand->add_option("path", folder, "the folder")->required();
+    addFolderCommand->add_option("--set", setWord, "the set to add it to, by index or name");
+    addCommon(addFolderCommand);
+
+    CLI::App* log = app.add_subcommand("log", "show the log of a set's last run");
+    log->add_option("set", setWord, "the set, by index or name")->required();
+    addCommon(log);
+
+    CLI::App* about = app.add_subcommand("about", "show the about box");
+    addCommon(about);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -65,6 +94,18 @@ int main(int argc, char** argv) {
             return listSets(options);
         if (import->parsed())
             return importSets(options, files, target);
+        if (create->parsed())
+            return newSet(options);
+        if (edit->parsed())
+            return editSet(options, setWord);
+        if (remove->parsed())
+            return removeSet(options, setWord);
+        if (addFolderCommand->parsed())
+            return addFolder(options, folder, setWord);
+        if (log->parsed())
+            return viewLog(options, setWord);
+        if (about->parsed())
+            return showAbout(options);
         return runSets(options, all, sets);
     } catch (const HostError& e) {
         std::fprintf(stderr, "ulvaren: %s\n", e.message.c_str());

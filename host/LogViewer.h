@@ -1,0 +1,14 @@
+// How the terminal host shows a set's log: the view-log command hands over
+// "notepad " and the log's path in double quotes, as it would start a text
+// viewer on a desktop.
+#pragma once
+
+#include "foundation/TBString.h"
+
+// Shows the log named by `commandLine` in $ULVAREN_TEXT_VIEWER, else in
+// $PAGER, each run in the foreground on this terminal and waited for (either
+// may hold arguments, split as a shell would, without expansion); without
+// either, xdg-open opens it and is not waited for. A viewer that cannot be
+// started, or a command line that names no file, leaves the reason in
+// theBaseApp.lastRefusal. User-interface thread.
+void showLogOnTerminal(const terbin::TBString& commandLine);
