@@ -6,12 +6,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/ULVbase.h"
 #include "host/Commands.h"
 #include "host/Figures.h"
+#include "host/RawTerminal.h"
+#include "resource/resource.h"
 
 using terbin::TBString;
 
@@ -38,6 +41,84 @@ void stopOnSignals() {
         sigaction(signalNumber, &action, nullptr);
 }
 
+// The set being worked on (running or in one of its scripts); null between
+// sets.
+BackupSet* currentSet(const std::vector<BackupSet*>& sets) {
+    for (BackupSet* set : sets) {
+        const int32_t status = set->status;
+        if (status == Running || status == RunningPreScript || status == RunningPostScript)
+            return set;
+    }
+    return nullptr;
+}
+
+// The keys of a run at a terminal, each the command a window's menu gives.
+struct KeyCommand {
+    char key;
+    UINT id;
+    void (ULVbase::*update)(CCmdUI&);
+    void (ULVbase::*command)();
+    // Whether it acts on the selected set: the one being worked on.
+    bool onSelected;
+    const char* name;
+};
+
+constexpr KeyCommand KeyCommands[] = {
+    {'p', ID_PAUSE_ALL, &ULVbase::OnUpdatePauseAll, &ULVbase::OnPauseAll, false,
+     "pause or resume all"},
+    {'P', ID_PAUSE_SELECTED, &ULVbase::OnUpdatePauseSelected, &ULVbase::OnPauseSelected, true,
+     "pause or resume this set"},
+    {'s', ID_BACKUP_STOP, &ULVbase::OnUpdateBackupStop, &ULVbase::OnBackupStop, false, "stop all"},
+    {'x', ID_STOP_SELECTED, &ULVbase::OnUpdateStopSelected, &ULVbase::OnStopSelected, true,
+     "stop this set"},
+};
+
+// Carries out the command of `key` as a window would: the set being worked
+// on is selected, the update operation says whether the command is
+// available, and only then it acts. What happened, for the person; empty
+// for a key that means nothing.
+std::string onKey(char key, const std::vector<BackupSet*>& sets) {
+    const KeyCommand* found = nullptr;
+    for (const KeyCommand& entry : KeyCommands) {
+        if (entry.key == key)
+            found = &entry;
+    }
+    if (!found)
+        return std::string();
+    BackupSet* current = currentSet(sets);
+    theBaseApp.selectedIndex = -1;
+    for (int i = 0; current && i < theBaseApp.backupSets.size(); ++i) {
+        if (theBaseApp.backupSets[i] == current)
+            theBaseApp.selectedIndex = i;
+    }
+    const std::string prefix = std::string(1, key) + " (" + found->name + "): ";
+    if (found->onSelected && !current)
+        return prefix + "no set is being worked on";
+    CCmdUI before(found->id);
+    (theBaseApp.*found->update)(before);
+    if (!before.isEnabled()) {
+        return prefix + "not available now" +
+               (found->onSelected ? " for " + current->backupName.escaped() + " (" +
+                                        current->getStatusString().narrow() + ")"
+                                  : std::string());
+    }
+    (theBaseApp.*found->command)();
+    switch (key) {
+        case 'p': {
+            CCmdUI after(found->id);
+            theBaseApp.OnUpdatePauseAll(after);
+            return prefix + (after.checkState() ? "every set paused" : "every set resumed");
+        }
+        case 'P':
+            return prefix + current->backupName.escaped() +
+                   (current->pauseRequested ? " paused" : " resumed");
+        case 's':
+            return prefix + "stopping every set…";
+        default:
+            return prefix + "stopping " + current->backupName.escaped() + "…";
+    }
+}
+
 int terminalWidth() {
     struct winsize size {};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
@@ -51,13 +132,7 @@ public:
     explicit Progress(bool terminal) : terminal_(terminal), start_(Clock::now()) {}
 
     void show(const std::vector<BackupSet*>& sets) {
-        BackupSet* current = nullptr;
-        for (BackupSet* set : sets) {
-            const int32_t status = set->status;
-            if (status == Running || status == RunningPreScript || status == RunningPostScript) {
-                current = set;
-            }
-        }
+        BackupSet* current = currentSet(sets);
         if (!current)
             return;
         BackupSetState state;
@@ -77,6 +152,8 @@ public:
                       current->filesSkipped.load(), failed) +
             byteText(copied) + ", " +
             byteText(seconds > 0 ? static_cast<int64_t>(copied / seconds) : 0) + "/s";
+        if (current->pauseRequested)
+            line += " | paused";
         if (current->waitingForDiskSpace)
             line += " | waiting for disk space";
         if (state.activity == CopyingFile) {
@@ -176,6 +253,10 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
         theBaseApp.startBackupSet(set);
     }
 
+    // Keys act only where a person types them: standard input a terminal.
+    RawTerminal keys;
+    if (keys.active())
+        std::printf("keys: p pause or resume all, P this set, s stop all, x stop this set\n");
     Progress progress(isatty(STDOUT_FILENO) != 0);
     bool stopping = false;
     const auto interval = std::chrono::milliseconds(isatty(STDOUT_FILENO) ? 200 : 1000);
@@ -195,6 +276,15 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
             for (BackupSet* set : chosen) set->stopRequested = true;
             progress.finish();
             std::printf("stopping…\n");
+        }
+        while (const std::optional<char> key = keys.nextKey()) {
+            const std::string said = onKey(*key, chosen);
+            if (said.empty())
+                continue;
+            progress.finish();
+            std::printf("%s\n", said.c_str());
+            std::fflush(stdout);
+            next = std::chrono::steady_clock::now();
         }
         if (std::chrono::steady_clock::now() >= next) {
             progress.show(chosen);
