@@ -4,12 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <functional>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/ULVbase.h"
@@ -20,76 +16,34 @@
 #include "support/TempDir.h"
 
 using terbin::TBString;
+using Strings = std::vector<std::string>;
+using Command = void (ULVbase::*)();
+using Update = void (ULVbase::*)(CCmdUI&);
 
 namespace {
 
-// Stands in for the wizard: runs `script` on the set and confirms, or
-// cancels when there is none.
+// Stands in for the wizard: names the set `name` and confirms, or cancels
+// when there is no name.
 struct ScriptedEditor : BackupSetEditor {
     void edit(BackupSet& set) override {
         ++calls;
-        if (script) {
-            script(set);
-            set.modified = true;
-        }
+        set.backupName = name ? TBString::fromBytes(name) : set.backupName;
+        set.modified = name != nullptr;
     }
-    std::function<void(BackupSet&)> script;
+    const char* name = nullptr;
     int calls = 0;
 };
 
-// Another process holding a run lock until released; the two sides meet
-// through pipes.
-class LockHolder {
-public:
-    explicit LockHolder(const TBString& path) {
-        int ready[2];
-        int release[2];
-        // Close on exec: no program the tests start may keep a pipe open.
-        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
-            terbin::TBFileLock lock;
-            char c = lock.acquire(path) == 0 ? 'y' : 'n';
-            (void)!::write(ready[1], &c, 1);
-            (void)!::read(release[0], &c, 1);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        char c = 0;
-        held_ = ::read(ready[0], &c, 1) == 1 && c == 'y';
-        ::close(ready[0]);
-        releaseFd_ = release[1];
-    }
-    ~LockHolder() { release(); }
-    bool held() const { return held_; }
-    pid_t pid() const { return pid_; }
-    void release() {
-        if (releaseFd_ < 0)
-            return;
-        ::close(releaseFd_);  // the child reads end-of-file and ends
-        releaseFd_ = -1;
-        ::waitpid(pid_, nullptr, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int releaseFd_ = -1;
-    bool held_ = false;
-};
-
 // The commands on theBaseApp with a registry of their own, a scripted editor
-// and a log viewer that records what it is given. Sets in `outside` are not
-// in the catalogue; a gated one among them keeps a backup in progress.
+// and a log viewer that records what it is given. The set `held`, outside
+// the catalogue, keeps a backup in progress once hold() has queued it.
 class Commands : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(AfxWinInit(), TRUE); }
     void SetUp() override {
         setenv("ULVAREN_REGISTRY", (dir / "registry.db").c_str(), 1);
         writeFile(dir / "src/file.txt", "contents");
+        makeDirs(dir / "target");
         theBaseApp.m_pMainWnd = &mainWindow;
         theBaseApp.backupSetEditor = &editor;
         theBaseApp.logViewer = [this](const TBString& line) { viewed.push_back(line.narrow()); };
@@ -101,8 +55,7 @@ protected:
         theBaseApp.m_pMainWnd = nullptr;
         theBaseApp.backupSetEditor = nullptr;
         theBaseApp.logViewer = nullptr;
-        theBaseApp.busy = false;
-        theBaseApp.runAllowed = false;
+        theBaseApp.busy = theBaseApp.runAllowed = false;
         theBaseApp.selectedIndex = -1;
         unsetenv("ULVAREN_REGISTRY");
     }
@@ -123,225 +76,174 @@ protected:
     }
     // A set that backs up src; saved under `key` unless that is empty.
     BackupSet* makeSet(const std::string& name, const wchar_t* key = L"") {
-        auto set = std::make_unique<BackupSet>();
+        auto* set = new BackupSet;
+        theBaseApp.backupSets.add(set);
         set->backupName = TBString::fromBytes(name);
-        set->targetFolder = TBString::fromBytes(dir / ("targets/" + name));
-        makeDirs(dir / ("targets/" + name));
+        set->targetFolder = TBString::fromBytes(dir / "target");
         set->sourceFolders.add(TBString::fromBytes(dir / "src"));
-        set->backupAddComputerFolder = 0;
         if (*key != 0)
             set->save(key);
-        theBaseApp.backupSets.add(set.get());
-        return set.release();
+        return set;
     }
-    // Keeps a backup in progress until the test ends: a set outside the
-    // catalogue waits at the gate in its pre-backup script.
-    void holdABackupInProgress() {
-        BackupSet* held = outside.emplace_back(std::make_unique<BackupSet>()).get();
-        held->backupName = L"held";
-        held->targetFolder = TBString::fromBytes(dir.path());
-        held->preBackupEnabled = 1;
-        held->preBackupProgram = L"/bin/sh";
-        held->preBackupArgs = TBString::fromBytes("-c '" + gate.shellCommand() + "'");
-        theBaseApp.startBackupSet(held);
+    // Keeps a backup in progress until the gate opens: `held` waits at it in
+    // its pre-backup script. Once held, holding again does nothing.
+    void hold() {
+        if (held.status != Ready)
+            return;
+        held.backupName = L"held";
+        held.targetFolder = TBString::fromBytes(dir / "target");
+        held.preBackupEnabled = 1;
+        held.preBackupProgram = L"/bin/sh";
+        held.preBackupArgs = TBString::fromBytes("-c '" + gate.shellCommand() + "'");
+        theBaseApp.startBackupSet(&held);
         ++jobs;
         ASSERT_TRUE(gate.waitUntilReached());
     }
-    static std::vector<std::string> storedKeys() {
-        terbin::TBStringArray names;
-        terbin::TBRegistryKey(2, BackupSet::setsKeyPath(), false).keyNames(names);
-        std::vector<std::string> out;
-        for (const TBString& name : names) out.push_back(name.narrow());
-        return out;
-    }
-    static std::vector<std::string> catalogue() {
-        std::vector<std::string> out;
+    // "key name" of every set in the catalogue, and of every set stored.
+    static Strings catalogue() {
+        Strings out;
         for (const BackupSet* set : theBaseApp.backupSets)
             out.push_back(set->registryKeyName.narrow() + " " + set->backupName.narrow());
         return out;
     }
-    // Everything a command could change, in one text.
-    std::string fingerprint() {
-        std::string out = std::to_string(theBaseApp.threadPool.getTotalJobCount()) + " " +
-                          std::to_string(editor.calls) + " " + std::to_string(viewed.size());
-        for (const BackupSet* set : theBaseApp.backupSets) {
-            out += " [" + set->backupName.narrow() + " " + set->registryKeyName.narrow() + " " +
-                   std::to_string(set->status) + std::to_string(set->pauseRequested.load()) +
-                   std::to_string(set->stopRequested.load()) + "]";
+    static Strings stored() {
+        terbin::TBStringArray names;
+        terbin::TBRegistryKey(2, BackupSet::setsKeyPath(), false).keyNames(names);
+        Strings out;
+        for (BackupSet set; const TBString& name : names) {
+            set.load(name);
+            out.push_back(name.narrow() + " " + set.backupName.narrow());
         }
-        for (const std::string& key : storedKeys()) out += " " + key;
-        return out + (mainWindow.isInvalidated() ? " invalid" : "");
+        return out;
     }
 
     TempDir dir;
     CWnd mainWindow;
     ScriptedEditor editor;
-    std::vector<std::string> viewed;
+    Strings viewed;
     ScriptGate gate{dir / "gate"};
-    std::vector<std::unique_ptr<BackupSet>> outside;
+    BackupSet held;
     int jobs = 0;
     int doneMessages = 0;
 };
 
-using Update = void (ULVbase::*)(CCmdUI&);
-const std::pair<const char*, Update> Updates[] = {
-    {"start-all", &ULVbase::OnUpdateBackupStart},
-    {"stop-all", &ULVbase::OnUpdateBackupStop},
-    {"start", &ULVbase::OnUpdateStartSelected},
-    {"stop", &ULVbase::OnUpdateStopSelected},
-    {"pause", &ULVbase::OnUpdatePauseSelected},
-    {"pause-all", &ULVbase::OnUpdatePauseAll},
-    {"add", &ULVbase::OnUpdateAddBackupSet},
-    {"edit", &ULVbase::OnUpdateEditBackupSet},
-    {"remove", &ULVbase::OnUpdateRemoveBackupSet},
-    {"log", &ULVbase::OnUpdateViewLog},
-    {"disallow", &ULVbase::OnUpdateDisallowWhenRunning},
-};
-
-std::string enabledCommands() {
-    std::string out;
-    for (const auto& [name, update] : Updates) {
-        CCmdUI cmdUI;
-        (theBaseApp.*update)(cmdUI);
-        if (cmdUI.isEnabled())
-            out += out.empty() ? name : std::string(" ") + name;
-    }
-    return out;
-}
-
-// The calls an update made, as "E1 C0": Enable on, SetCheck 0.
+// The calls an update made, as "E0,C1,E1": Enable off, SetCheck 1, Enable on.
 std::string calls(Update update) {
     CCmdUI cmdUI;
     (theBaseApp.*update)(cmdUI);
     std::string out;
-    for (const CCmdUI::Record& call : cmdUI.calls()) {
-        out += (out.empty() ? "" : " ") +
-               std::string(call.call == CCmdUI::Call::Enable ? "E" : "C") +
-               std::to_string(call.value);
+    for (const CCmdUI::Record& call : cmdUI.calls())
+        out += (out.empty() ? "" : ",") + ("EC"[int(call.call)] + std::to_string(call.value));
+    return out;
+}
+
+// Every update in one text: a command one call enabled by its name, one that
+// made other calls as name:calls; one that one call disabled is left out.
+std::string updates() {
+    const std::pair<std::string, Update> all[] = {
+        {"start-all", &ULVbase::OnUpdateBackupStart},
+        {"stop-all", &ULVbase::OnUpdateBackupStop},
+        {"start", &ULVbase::OnUpdateStartSelected},
+        {"stop", &ULVbase::OnUpdateStopSelected},
+        {"pause", &ULVbase::OnUpdatePauseSelected},
+        {"pause-all", &ULVbase::OnUpdatePauseAll},
+        {"add", &ULVbase::OnUpdateAddBackupSet},
+        {"edit", &ULVbase::OnUpdateEditBackupSet},
+        {"remove", &ULVbase::OnUpdateRemoveBackupSet},
+        {"log", &ULVbase::OnUpdateViewLog},
+        {"disallow", &ULVbase::OnUpdateDisallowWhenRunning}};
+    std::string out;
+    for (const auto& [name, update] : all) {
+        const std::string made = calls(update);
+        if (made != "E0")
+            out += (out.empty() ? "" : " ") + name + (made == "E1" ? "" : ":" + made);
     }
     return out;
 }
 
+// Pause sets its check only while enabled, keeping the last one otherwise;
+// pause-all enables, then checks; log is disabled before it is enabled.
 TEST_F(Commands, UpdateRulesFollowBusyProgressAndTheSelectedSet) {
-    constexpr int None = -1;
+    constexpr int None = -1;  // the selection is past the end
     struct Scene {
-        bool inProgress;
-        int status;  // of the selected set; None: the selection is past the end
-        bool busy;
-        bool logFile;
-        const char* enabled;
+        bool inProgress, busy, logFile, paused;
+        int status;  // of the selected set
+        const char* updates;
     };
     const Scene scenes[] = {
-        {false, Complete, false, true, "start-all start add edit remove log disallow"},
-        {false, Complete, false, false, "start-all start add edit remove disallow"},
-        {false, None, false, true, "start-all add disallow"},
-        {false, Complete, true, true, ""},
-        {true, Running, false, true, "stop-all stop pause pause-all"},
-        {true, NotStarted, false, true, "stop-all start pause pause-all"},
-        {true, RunningPreScript, false, false, "stop-all start"},
-        {true, RunningPostScript, false, true, "stop-all start log"},
-        {true, Running, true, true, ""},
+        {false, false, true, false, Complete,
+         "start-all start pause-all:E0,C1 add edit remove log:E0,E1 disallow"},
+        {false, false, false, false, Complete,
+         "start-all start pause-all:E0,C1 add edit remove disallow"},
+        {false, false, true, false, None, "start-all pause-all:E0,C1 add disallow"},
+        {false, true, true, false, Complete, "pause-all:E0,C1"},
+        {true, false, true, true, Running, "stop-all stop pause:E0,C1,E1 pause-all:E1,C1"},
+        {true, false, true, false, NotStarted, "stop-all start pause:E0,C0,E1 pause-all:E1,C0"},
+        {true, false, false, false, RunningPreScript, "stop-all start pause-all:E0,C1"},
+        {true, false, true, false, RunningPostScript, "stop-all start pause-all:E0,C1 log:E0,E1"},
+        {true, true, true, false, Running, "pause-all:E0,C0"},
     };
     makeSet("first");
     BackupSet* selected = makeSet("second");
     for (const Scene& scene : scenes) {
-        SCOPED_TRACE(scene.enabled);
-        if (scene.inProgress && outside.empty())
-            holdABackupInProgress();
+        SCOPED_TRACE(scene.updates);
+        if (scene.inProgress)
+            hold();
         selected->status = scene.status == None ? Ready : scene.status;
+        selected->pauseRequested = scene.paused;
+        selected->logFilePath = TBString::fromBytes(dir / (scene.logFile ? "src/file.txt" : "no"));
         theBaseApp.selectedIndex = scene.status == None ? 2 : 1;
         theBaseApp.busy = scene.busy;
-        selected->logFilePath =
-            TBString::fromBytes(dir / (scene.logFile ? "src/file.txt" : "none.log"));
-        EXPECT_EQ(enabledCommands(), scene.enabled);
+        EXPECT_EQ(updates(), scene.updates);
     }
-    // The order of the calls: the check is set only when enabled, and last
-    // shown while disabled otherwise.
-    theBaseApp.busy = false;
-    selected->status = Running;
-    selected->pauseRequested = true;
-    EXPECT_EQ(calls(&ULVbase::OnUpdatePauseSelected), "E0 C1 E1");
-    EXPECT_EQ(calls(&ULVbase::OnUpdatePauseAll), "E1 C1");
-    EXPECT_EQ(calls(&ULVbase::OnUpdateViewLog), "E0");
-    selected->status = Complete;
-    EXPECT_EQ(calls(&ULVbase::OnUpdatePauseSelected), "E0");
-    EXPECT_EQ(calls(&ULVbase::OnUpdatePauseAll), "E0 C1") << "no active set: disabled, check on";
-    EXPECT_EQ(calls(&ULVbase::OnUpdateViewLog), "E0 E1");
 }
 
 TEST_F(Commands, PauseAllPausesUnlessMostActiveSetsArePausedAndLeavesOthersAlone) {
-    // One letter per set: R Running, N NotStarted (queued), C Complete,
-    // P RunningPreScript; "+" when its pause is requested.
-    struct Case {
-        const char* before;
-        const char* update;  // enabled and check state beforehand
-        const char* after;
+    // Per set its status, then "+" when its pause is requested: R Running,
+    // N NotStarted (queued), C Complete, P RunningPreScript.
+    const char* const cases[][3] = {
+        // before, the update's calls, after
+        {"R+ N-", "E1,C1", "R+ N+"},
+        {"R+ N+", "E1,C1", "R- N-"},
+        {"R- R- C+ P-", "E1,C0", "R+ R+ C+ P-"},
+        {"R+ R+ N- C-", "E1,C1", "R- R- N- C-"},
+        {"C+ P-", "E0,C1", "C+ P-"},
     };
-    const Case cases[] = {
-        {"R+ N-", "E1 C1", "R+ N+"},
-        {"R+ N+", "E1 C1", "R- N-"},
-        {"R- R- C+ P-", "E1 C0", "R+ R+ C+ P-"},
-        {"R+ R+ N- C-", "E1 C1", "R- R- N- C-"},
-        {"C+ P-", "E0 C1", "C+ P-"},
-    };
-    const std::pair<char, BackupStatus> letters[] = {
-        {'R', Running}, {'N', NotStarted}, {'C', Complete}, {'P', RunningPreScript}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.before);
+    const BackupStatus statuses[] = {Running, NotStarted, Complete, RunningPreScript};
+    for (const auto& [before, update, after] : cases) {
+        SCOPED_TRACE(before);
         clearCatalogue();
-        const std::string before = c.before;
-        for (size_t i = 0; i < before.size(); i += 3) {
+        std::string sets = before;
+        for (size_t i = 0; i < sets.size(); i += 3) {
             BackupSet* set = makeSet("set");
-            for (const auto& [letter, status] : letters) {
-                if (letter == before[i])
-                    set->status = status;
-            }
-            set->pauseRequested = before[i + 1] == '+';
+            set->status = statuses[std::string("RNCP").find(sets[i])];
+            set->pauseRequested = sets[i + 1] == '+';
         }
-        EXPECT_EQ(calls(&ULVbase::OnUpdatePauseAll), c.update);
+        EXPECT_EQ(calls(&ULVbase::OnUpdatePauseAll), update);
         theBaseApp.OnPauseAll();
-        std::string after = before;
         for (int i = 0; i < theBaseApp.backupSets.size(); ++i)
-            after[size_t(i) * 3 + 1] = theBaseApp.backupSets[i]->pauseRequested ? '+' : '-';
-        EXPECT_EQ(after, c.after);
+            sets[size_t(i) * 3 + 1] = theBaseApp.backupSets[i]->pauseRequested ? '+' : '-';
+        EXPECT_EQ(sets, after);
     }
 }
 
-TEST_F(Commands, StartAllStartsEverySetNotExcludedAndIgnoresBusy) {
+// One held run keeps a backup in progress while the selected set is started,
+// stopped and paused; after it, start all starts what it had refused.
+TEST_F(Commands, StartAndStopActOnlyWhereTheirRulesLetThem) {
     BackupSet* excluded = makeSet("excluded");
     excluded->backupExcludeFromStartAll = 1;
     theBaseApp.OnBackupStart();
-    EXPECT_FALSE(theBaseApp.isBackupInProgress());
     EXPECT_FALSE(theBaseApp.runAllowed.load()) << "no batch began";
 
-    BackupSet* stopped = makeSet("stopped");
-    stopped->status = Cancelled;
-    stopped->stopRequested = true;
-    BackupSet* second = makeSet("second");
-    theBaseApp.busy = true;
-    theBaseApp.OnBackupStart();
-    jobs += 2;
-    EXPECT_EQ(theBaseApp.waitCursorCount(), 0);
-    settle();
-    EXPECT_EQ(stopped->status, Complete);
-    EXPECT_EQ(second->status, Complete);
-    EXPECT_EQ(excluded->status, Ready);
-}
-
-TEST_F(Commands, WhileABackupRunsOnlySelectedSetsJoinAndStopReachesTheRunningOnly) {
-    BackupSet* first = makeSet("first");
     BackupSet* queued = makeSet("queued");
     BackupSet* running = makeSet("running");
-    holdABackupInProgress();
-    const TBString batch = theBaseApp.backupDateTime;
+    hold();
     theBaseApp.OnBackupStart();
-    EXPECT_EQ(first->status, Ready) << "start all is refused while a backup is in progress";
-
+    EXPECT_EQ(queued->status, Ready) << "start all is refused while a backup is in progress";
     theBaseApp.selectedIndex = 1;
     theBaseApp.OnStartSelected();
     ++jobs;
     EXPECT_EQ(queued->status, NotStarted);
-    EXPECT_EQ(theBaseApp.backupDateTime, batch);
     theBaseApp.OnStopSelected();
     theBaseApp.OnPauseSelected();
     EXPECT_FALSE(queued->stopRequested.load()) << "a queued set is reached by stop all only";
@@ -355,70 +257,66 @@ TEST_F(Commands, WhileABackupRunsOnlySelectedSetsJoinAndStopReachesTheRunningOnl
     theBaseApp.OnStopSelected();
     EXPECT_TRUE(running->stopRequested.load());
     EXPECT_EQ(theBaseApp.threadPool.getTotalJobCount(), 2) << "a running set is not started again";
-    running->status = Ready;
 
-    theBaseApp.busy = true;
+    theBaseApp.busy = true;  // which neither stop all nor start all asks
     theBaseApp.OnBackupStop();
     EXPECT_FALSE(theBaseApp.runAllowed.load());
     gate.open();
     settle();
-    EXPECT_EQ(outside[0]->status, Cancelled);
-    EXPECT_EQ(queued->status, Cancelled);
     theBaseApp.runAllowed = true;
     theBaseApp.OnBackupStop();
     EXPECT_TRUE(theBaseApp.runAllowed.load()) << "stop all acts only while a backup is in progress";
+
+    // Start all clears the stop request and the Cancelled status left behind.
+    theBaseApp.OnBackupStart();
+    jobs += 2;
+    EXPECT_EQ(theBaseApp.waitCursorCount(), 0);
+    settle();
+    EXPECT_EQ(queued->status, Complete);
+    EXPECT_EQ(running->status, Complete);
+    EXPECT_EQ(excluded->status, Ready);
 }
 
-TEST_F(Commands, AddAppendsASavedCopyOnlyWhenTheEditorConfirmedAPlainName) {
-    struct Case {
-        const char* what;
-        std::function<void(BackupSet&)> script;
-        std::vector<std::string> catalogue;
+// Add appends a saved copy of what the editor confirmed, edit saves the
+// selected set under its own key; the saved set is Ready and the list is
+// redrawn. A cancel or a name that is no folder name changes nothing.
+TEST_F(Commands, AddAndEditSaveOnlyWhatTheEditorConfirmedUnderAPlainName) {
+    EXPECT_EQ(calls(&ULVbase::OnUpdateAddBackupSet), "E0") << "no set in the catalogue";
+    const Command add = &ULVbase::OnAddBackupSet, edit = &ULVbase::OnEditBackupSet;
+    struct Step {
+        Command command;
+        const char* name;  // nullptr: cancelled
         bool refused;
+        Strings sets;
     };
-    const Case cases[] = {
-        {"cancelled", nullptr, {}, false},
-        {"a name that is no folder name",
-         [](BackupSet& set) { set.backupName = L"a/b"; },
-         {},
-         true},
-        {"confirmed", [](BackupSet& set) { set.backupName = L"Docs"; }, {"0 Docs"}, false},
-        {"a second", [](BackupSet& set) { set.backupName = L"More"; }, {"0 Docs", "1 More"}, false},
+    const Step steps[] = {
+        {add, nullptr, false, {}},
+        {add, "a/b", true, {}},
+        {add, "Docs", false, {"0 Docs"}},
+        {add, "More", false, {"0 Docs", "1 More"}},
+        {edit, nullptr, false, {"0 Docs", "1 More"}},
+        {edit, "a/b", true, {"0 Docs", "1 More"}},
+        {edit, "New", false, {"0 Docs", "1 New"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        editor.script = c.script;
-        theBaseApp.OnAddBackupSet();
-        EXPECT_EQ(catalogue(), c.catalogue);
-        std::vector<std::string> keys;
-        for (const std::string& entry : c.catalogue) keys.push_back(entry.substr(0, 1));
-        EXPECT_EQ(storedKeys(), keys);
-        EXPECT_EQ(theBaseApp.lastRefusal.isEmpty(), !c.refused);
-        EXPECT_EQ(mainWindow.isInvalidated(), !c.catalogue.empty());
+    theBaseApp.selectedIndex = 1;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name ? step.name : "cancelled");
+        for (BackupSet* set : theBaseApp.backupSets) set->status = Complete;
+        mainWindow.validate();
+        editor.name = step.name;
+        (theBaseApp.*step.command)();
+        const bool saved = step.name && !step.refused;
+        EXPECT_EQ(catalogue(), step.sets);
+        EXPECT_EQ(stored(), step.sets);
+        EXPECT_EQ(theBaseApp.lastRefusal.isEmpty(), !step.refused);
+        EXPECT_EQ(mainWindow.isInvalidated(), saved);
+        int ready = 0;
+        for (const BackupSet* set : theBaseApp.backupSets) ready += set->status == Ready;
+        EXPECT_EQ(ready, saved ? 1 : 0);
     }
-    EXPECT_EQ(theBaseApp.backupSets[0]->status, Ready);
     theBaseApp.backupSetEditor = nullptr;
     theBaseApp.OnAddBackupSet();
-    EXPECT_EQ(theBaseApp.backupSets.size(), 2);
-}
-
-TEST_F(Commands, EditSavesTheChangedSetUnderItsOwnKeyAndKeepsACancelledOne) {
-    BackupSet* set = makeSet("Old", L"5");
-    set->status = Complete;
-    theBaseApp.selectedIndex = 0;
-    theBaseApp.OnEditBackupSet();
-    EXPECT_EQ(catalogue(), std::vector<std::string>{"5 Old"});
-    EXPECT_EQ(set->status, Complete);
-    EXPECT_FALSE(mainWindow.isInvalidated());
-
-    editor.script = [](BackupSet& edited) { edited.backupName = L"New"; };
-    theBaseApp.OnEditBackupSet();
-    EXPECT_EQ(catalogue(), std::vector<std::string>{"5 New"});
-    EXPECT_EQ(set->status, Ready);
-    BackupSet stored;
-    stored.load(L"5");
-    EXPECT_EQ(stored.backupName, L"New");
-    EXPECT_EQ(storedKeys(), std::vector<std::string>{"5"});
+    EXPECT_EQ(theBaseApp.backupSets.size(), 2) << "without an editor nothing is added";
 }
 
 TEST_F(Commands, RemoveDeletesOnlyTheSelectedSetsKeyAndKeepsTheIndex) {
@@ -429,118 +327,135 @@ TEST_F(Commands, RemoveDeletesOnlyTheSelectedSetsKeyAndKeepsTheIndex) {
     makeSet("odd key")->registryKeyName = L"/";
     theBaseApp.selectedIndex = 1;
     theBaseApp.OnRemoveBackupSet();
-    EXPECT_EQ(catalogue(),
-              (std::vector<std::string>{"1 set1", "3 set3", " never saved", "/ odd key"}));
-    EXPECT_EQ(storedKeys(), (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(catalogue(), (Strings{"1 set1", "3 set3", " never saved", "/ odd key"}));
+    EXPECT_EQ(stored(), (Strings{"1 set1", "3 set3"}));
     EXPECT_TRUE(mainWindow.isInvalidated());
 
     theBaseApp.selectedIndex = 2;
     theBaseApp.OnRemoveBackupSet();
     theBaseApp.OnRemoveBackupSet();
-    EXPECT_EQ(catalogue(), (std::vector<std::string>{"1 set1", "3 set3"}));
-    EXPECT_EQ(storedKeys(), (std::vector<std::string>{"1", "3"}))
-        << "a set without a key of its own deletes none";
+    EXPECT_EQ(catalogue(), (Strings{"1 set1", "3 set3"}));
+    EXPECT_EQ(stored(), (Strings{"1 set1", "3 set3"})) << "no key of its own: none deleted";
     terbin::TBValue foreign;
     EXPECT_EQ(
         terbin::TBRegistryKey(2, BackupSet::setsKeyPath(), false).getValue(L"Foreign", foreign),
         0u);
     EXPECT_EQ(theBaseApp.selectedIndex, 2);
-    EXPECT_EQ(enabledCommands(), "start-all add disallow") << "the selection is past the end";
+    EXPECT_EQ(updates(), "start-all pause-all:E0,C1 add disallow") << "selection past the end";
 }
 
+// Another process, forked here, holds the set's run lock until the pipe
+// `release` is closed; it says through `ready` whether it got the lock.
 TEST_F(Commands, EditAndRemoveRefuseASetThatAnotherProcessRuns) {
     makeSet("busy elsewhere", L"1");
     theBaseApp.selectedIndex = 0;
-    editor.script = [](BackupSet& set) { set.backupName = L"changed"; };
-    LockHolder other(BackupSet::runLockPath(L"1"));
-    ASSERT_TRUE(other.held());
-    for (void (ULVbase::*command)() : {&ULVbase::OnEditBackupSet, &ULVbase::OnRemoveBackupSet}) {
+    editor.name = "changed";
+    int ready[2], release[2];
+    // Close on exec: no program the tests start may keep a pipe open.
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC) | ::pipe2(release, O_CLOEXEC), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::close(release[1]);
+        terbin::TBFileLock lock;
+        char c = lock.acquire(BackupSet::runLockPath(L"1")) == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &c, 1);
+        (void)!::read(release[0], &c, 1);  // end-of-file once released
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(release[0]);
+    char got = 0;
+    EXPECT_TRUE(::read(ready[0], &got, 1) == 1 && got == 'y');
+    for (const Command command : {&ULVbase::OnEditBackupSet, &ULVbase::OnRemoveBackupSet}) {
         (theBaseApp.*command)();
         EXPECT_EQ(editor.calls, 0);
-        EXPECT_EQ(catalogue(), std::vector<std::string>{"1 busy elsewhere"});
-        EXPECT_EQ(storedKeys(), std::vector<std::string>{"1"});
-        EXPECT_NE(theBaseApp.lastRefusal.narrow().find(std::to_string(other.pid())),
-                  std::string::npos)
+        EXPECT_EQ(catalogue(), Strings{"1 busy elsewhere"});
+        EXPECT_EQ(stored(), Strings{"1 busy elsewhere"});
+        EXPECT_NE(theBaseApp.lastRefusal.narrow().find(std::to_string(other)), std::string::npos)
             << theBaseApp.lastRefusal.narrow();
     }
-    other.release();
+    ::close(release[1]);
+    ::close(ready[0]);
+    ::waitpid(other, nullptr, 0);
     theBaseApp.OnEditBackupSet();
-    EXPECT_EQ(catalogue(), std::vector<std::string>{"1 changed"});
+    EXPECT_EQ(stored(), Strings{"1 changed"});
     theBaseApp.OnRemoveBackupSet();
-    EXPECT_TRUE(storedKeys().empty());
+    EXPECT_TRUE(stored().empty());
 }
 
+// The installed viewer is handed the command line. Without one, a viewer
+// found on the path is started on the log and records the path it was given:
+// notepad, or the desktop's opener where there is no notepad.
 TEST_F(Commands, ViewLogOpensTheQuotedPathInTheInstalledViewerOrAProgramOnThePath) {
     BackupSet* set = makeSet("logged");
     theBaseApp.selectedIndex = 0;
-    set->logFilePath = TBString::fromBytes(dir / "a log.log");
-    writeFile(set->logFilePath.narrow(), "line\n");
+    const std::string quotes = "say \"hi\\\" $x.log";
+    set->logFilePath = TBString::fromBytes(dir / quotes);
+    writeFile(dir / quotes, "line\n");
     theBaseApp.OnViewLog();
-    EXPECT_EQ(viewed, std::vector<std::string>{"notepad \"" + dir.path() + "/a log.log\""});
+    EXPECT_EQ(viewed, Strings{"notepad \"" + (dir / quotes) + "\""});
 
-    // Without an installed viewer, a program found on the path is started on
-    // the log and records the path it was given.
     theBaseApp.logViewer = nullptr;
     const std::string path = getenv("PATH") ? getenv("PATH") : "";
-    struct Case {
-        const char* program;
-        const char* log;
-    };
-    const Case cases[] = {
-        {"notepad", "a log.log"}, {"notepad", "say \"hi\\\" $x.log"}, {"xdg-open", "a log.log"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.program) + " " + c.log);
-        const std::string bin = dir / ("bin" + std::to_string(&c - cases));
-        writeFile(bin + "/" + c.program,
+    for (const auto& [program, log] :
+         {std::pair<std::string, std::string>{"notepad", "a log.log"}, {"xdg-open", quotes}}) {
+        SCOPED_TRACE(program);
+        const std::string bin = dir / ("bin-" + program), seen = bin + "/" + program + ".seen";
+        writeFile(bin + "/" + program,
                   "#!/bin/sh\nprintf %s \"$1\" > \"$0.tmp\" && /bin/mv \"$0.tmp\" \"$0.seen\"\n");
-        ::chmod((bin + "/" + c.program).c_str(), 0700);
-        set->logFilePath = TBString::fromBytes(dir / c.log);
-        writeFile(dir / c.log, "line\n");
+        ::chmod((bin + "/" + program).c_str(), 0700);
+        set->logFilePath = TBString::fromBytes(dir / log);
+        writeFile(dir / log, "line\n");
         setenv("PATH", bin.c_str(), 1);
         theBaseApp.OnViewLog();
         setenv("PATH", path.c_str(), 1);
-        const std::string seen = bin + "/" + c.program + ".seen";
         ASSERT_TRUE(eventually([&] { return exists(seen); }));
-        EXPECT_EQ(readFile(seen), dir / c.log);
+        EXPECT_EQ(readFile(seen), dir / log);
         EXPECT_TRUE(theBaseApp.lastRefusal.isEmpty());
     }
 }
 
+// Each command in a scene where it acts once busy is cleared: the selected
+// set Failed (so that a run of it shows) with a log, and a queued set beside
+// it; stop and pause, last, with the selected set Running in a held backup.
 TEST_F(Commands, NothingActsWhileBusyWhereItWouldOtherwise) {
-    using Command = void (ULVbase::*)();
-    const std::pair<const char*, Command> cases[] = {
-        {"start", &ULVbase::OnStartSelected},    {"pause all", &ULVbase::OnPauseAll},
-        {"add", &ULVbase::OnAddBackupSet},       {"edit", &ULVbase::OnEditBackupSet},
-        {"remove", &ULVbase::OnRemoveBackupSet}, {"view log", &ULVbase::OnViewLog},
-        {"stop", &ULVbase::OnStopSelected},      {"pause", &ULVbase::OnPauseSelected},
+    const struct {
+        const char* name;
+        Command command;
+        bool inProgress;
+    } cases[] = {
+        {"start", &ULVbase::OnStartSelected, false},    {"pause all", &ULVbase::OnPauseAll, false},
+        {"add", &ULVbase::OnAddBackupSet, false},       {"edit", &ULVbase::OnEditBackupSet, false},
+        {"remove", &ULVbase::OnRemoveBackupSet, false}, {"view log", &ULVbase::OnViewLog, false},
+        {"stop", &ULVbase::OnStopSelected, true},       {"pause", &ULVbase::OnPauseSelected, true}};
+    // Everything a command could change, in one text.
+    const auto fingerprint = [&] {
+        std::string out = std::to_string(editor.calls) + " " + std::to_string(viewed.size());
+        for (const BackupSet* set : theBaseApp.backupSets)
+            out += " " + std::to_string(set->status) + std::to_string(set->pauseRequested) +
+                   std::to_string(set->stopRequested);
+        return out;
     };
-    editor.script = [](BackupSet& set) { set.backupName = L"edited"; };
-    for (const auto& [name, command] : cases) {
+    editor.name = "edited";
+    for (const auto& [name, command, inProgress] : cases) {
         SCOPED_TRACE(name);
-        // A scene in which the command acts: the selected set saved, with a
-        // log, and a set that counts as active.
-        if (outside.empty())
+        if (!inProgress)
             settle();
         clearCatalogue();
-        terbin::tb_registry_removeKey(2, BackupSet::setsKeyPath());
-        mainWindow.validate();
-        BackupSet* selected = makeSet("selected", L"1");
-        selected->status = Complete;
+        BackupSet* selected = makeSet("selected");
+        selected->status = inProgress ? Running : Failed;
         selected->logFilePath = TBString::fromBytes(dir / "src/file.txt");
         makeSet("queued")->status = NotStarted;
         theBaseApp.selectedIndex = 0;
-        if (std::string(name) == "stop" || std::string(name) == "pause") {
-            if (outside.empty())
-                holdABackupInProgress();
-            selected->status = Running;
-        }
+        if (inProgress)
+            hold();
         theBaseApp.busy = true;
         const std::string before = fingerprint();
         (theBaseApp.*command)();
         EXPECT_EQ(fingerprint(), before);
         theBaseApp.busy = false;
         (theBaseApp.*command)();
-        jobs += std::string(name) == "start";
+        jobs += command == &ULVbase::OnStartSelected;
         EXPECT_NE(fingerprint(), before) << "the scene lets the command act";
     }
 }
