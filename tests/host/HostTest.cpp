@@ -1,16 +1,11 @@
 // The built ulvaren program, run on trees and registries in a temporary
 // folder as a user would.
-#include <fcntl.h>
-#include <pty.h>
-#include <signal.h>
-#include <unistd.h>
+#include <cstdio>
 
 #include <future>
 
 #include <gmock/gmock.h>
 
-#include "support/Eventually.h"
-#include "support/ScriptGate.h"
 #include "support/UlvarenProgram.h"
 
 using ::testing::EndsWith;
@@ -128,10 +123,7 @@ TEST_F(HostTest, MissingTargetAndASecondRunOfTheSetFailLoudlyAndListShowsWhy) {
     // While one process runs the set (held in its pre-backup script), a
     // second one is refused at once, and the first completes.
     ScriptGate gate(dir / "gate");
-    const std::string held = define("Held", dir / "src",
-                                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
-                                    "<Args>-c '" +
-                                        gate.shellCommand() + "'</Args></PreBackup>");
+    const std::string held = defineHeld("Held", dir / "src", gate);
     ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out-held")).status, 0);
     std::future<Result> first = std::async(std::launch::async, [&] { return ulvaren("run Held"); });
     const bool reached = gate.waitUntilReached();
@@ -145,64 +137,6 @@ TEST_F(HostTest, MissingTargetAndASecondRunOfTheSetFailLoudlyAndListShowsWhy) {
     EXPECT_THAT(firstDone.out, HasSubstr("Held: Complete"));
     EXPECT_THAT(ulvaren("list").out, HasSubstr("1  Held\n     status: Complete"))
         << "the refused run leaves the record to the one that ran";
-}
-
-TEST_F(HostTest, InterruptStopsTheRunAndLeavesACancelledSetWithItsLog) {
-    // The pre-backup script holds the run until the interrupt has been seen.
-    ScriptGate gate(dir / "gate");
-    const std::string held = define("Held", dir / "src",
-                                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
-                                    "<Args>-c '" +
-                                        gate.shellCommand() + "'</Args></PreBackup>");
-    ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out")).status, 0);
-
-    // At a terminal, where the run says at once that it is stopping.
-    int terminal = -1;
-    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const std::string registry = dir / "reg.db";
-        execl(ULVAREN_BINARY, "ulvaren", "run", "Held", "--registry", registry.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    fcntl(terminal, F_SETFL, O_NONBLOCK);
-    std::string shown;
-    const auto readTerminal = [&] {
-        char buffer[4096];
-        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
-    };
-    const bool reached = gate.waitUntilReached();
-    if (reached)
-        kill(child, SIGINT);
-    const bool seen = reached && eventually([&] {
-                          readTerminal();
-                          return shown.find("stopping") != std::string::npos;
-                      });
-    gate.open();
-    int status = 0;
-    const bool ended = eventually([&] {
-        readTerminal();
-        return waitpid(child, &status, WNOHANG) == child;
-    });
-    if (!ended) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-    }
-    readTerminal();
-    close(terminal);
-
-    ASSERT_TRUE(reached) << shown;
-    EXPECT_TRUE(seen) << shown;
-    ASSERT_TRUE(ended) << shown;
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130) << shown;
-    EXPECT_THAT(shown, HasSubstr("Held: Cancelled"));
-    EXPECT_FALSE(exists(dir / "out/a.txt")) << "nothing is copied after it";
-    const std::string log = readFile(dir / "out/backup-Held.log");
-    EXPECT_THAT(log, HasSubstr("backup set Held ended - Cancelled"));
-    EXPECT_THAT(log, HasSubstr("0 file(s) 0 bytes copied"));
-    EXPECT_THAT(ulvaren("list").out, HasSubstr("status: Cancelled"));
 }
 
 }  // namespace

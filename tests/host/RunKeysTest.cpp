@@ -103,10 +103,7 @@ TEST_F(RunKeysTest, KeysPauseAndStopThroughTheCommandsAndTheTerminalModeComesBac
     writeFile(dir / "src/a.txt", "alpha");
     writeFile(dir / "other/o.txt", "other");
     ScriptGate gate(dir / "gate");
-    const std::string held = define("Held", dir / "src",
-                                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
-                                    "<Args>-c '" +
-                                        gate.shellCommand() + "'</Args></PreBackup>");
+    const std::string held = defineHeld("Held", dir / "src", gate);
     ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out-held")).status, 0);
     ASSERT_EQ(
         ulvaren("import " + define("Plain", dir / "other") + " --target " + quoted("out")).status,
@@ -149,10 +146,7 @@ TEST_F(RunKeysTest, KeysPauseAndStopThroughTheCommandsAndTheTerminalModeComesBac
 TEST_F(RunKeysTest, StopAllEndsTheRunAndAnInterruptedRunRestoresTheTerminalToo) {
     writeFile(dir / "src/a.txt", "alpha");
     ScriptGate gate(dir / "gate");
-    const std::string held = define("Held", dir / "src",
-                                    "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
-                                    "<Args>-c '" +
-                                        gate.shellCommand() + "'</Args></PreBackup>");
+    const std::string held = defineHeld("Held", dir / "src", gate);
     ASSERT_EQ(ulvaren("import " + held + " --target " + quoted("out")).status, 0);
     ASSERT_EQ(
         ulvaren("import " + define("Next", dir / "src") + " --target " + quoted("next")).status, 0);
@@ -172,10 +166,7 @@ TEST_F(RunKeysTest, StopAllEndsTheRunAndAnInterruptedRunRestoresTheTerminalToo) 
 
     // Ctrl-C ends a run as stop all does, and gives the terminal back too.
     ScriptGate second(dir / "gate2");
-    const std::string again = define("Again", dir / "src",
-                                     "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program>"
-                                     "<Args>-c '" +
-                                         second.shellCommand() + "'</Args></PreBackup>");
+    const std::string again = defineHeld("Again", dir / "src", second);
     ASSERT_EQ(ulvaren("import " + again + " --target " + quoted("again")).status, 0);
     startRun({"Again"});
     ASSERT_TRUE(second.waitUntilReached()) << shown;
@@ -186,6 +177,10 @@ TEST_F(RunKeysTest, StopAllEndsTheRunAndAnInterruptedRunRestoresTheTerminalToo) 
     second.open();
     EXPECT_EQ(waitForEnd(), 130) << shown;
     EXPECT_THAT(shown, HasSubstr("Again: Cancelled"));
+    EXPECT_FALSE(exists(dir / "again/a.txt")) << "nothing is copied after it";
+    EXPECT_THAT(readFile(dir / "again/backup-Again.log"),
+                HasSubstr("backup set Again ended - Cancelled"));
+    EXPECT_THAT(ulvaren("list").out, HasSubstr("Again\n     status: Cancelled"));
     EXPECT_TRUE(terminalMode().c_lflag & ICANON);
     EXPECT_TRUE(terminalMode().c_lflag & ECHO);
 }

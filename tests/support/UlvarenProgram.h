@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ScriptGate.h"
 #include "support/TempDir.h"
 
 struct Result {
@@ -33,6 +34,15 @@ protected:
                       "<ExcludeFiles><F>*.tmp</F></ExcludeFiles><SourceFolders><F>" +
                       source + "</F></SourceFolders>" + more + "</backupset>");
         return quoted(name + ".xml");
+    }
+
+    // The same, for a set whose runs first wait at `gate` in their
+    // pre-backup script.
+    std::string defineHeld(const std::string& name, const std::string& source,
+                           const ScriptGate& gate) {
+        return define(name, source,
+                      "<PreBackup><Enabled>1</Enabled><Program>/bin/sh</Program><Args>-c '" +
+                          gate.shellCommand() + "'</Args></PreBackup>");
     }
 
     // Runs `ulvaren arguments` on the test's registry with the test's folder
