@@ -38,3 +38,10 @@ int addFolder(const HostOptions& options, const std::string& path, const std::st
 int viewLog(const HostOptions& options, const std::string& set);
 // Shows the about box.
 int showAbout(const HostOptions& options);
+
+// The window as a page in the browser (web/UiCommand.cpp): serves it on
+// 127.0.0.1:`port` (0: a free port) until Quit in the page or Ctrl-C, and
+// with `openBrowser` opens it. 0 after Quit, 130 after a signal stopped the
+// runs; 0 also when a window runs for this registry already (its address is
+// printed).
+int runWindow(const HostOptions& options, int port, bool openBrowser);

@@ -5,6 +5,7 @@
 //   ulvaren run (--all | SET...)
 //   ulvaren new | edit SET | remove SET | add-folder PATH [--set SET]
 //   ulvaren log SET | about
+//   ulvaren ui [--port N] [--no-browser]
 //
 // Every command takes --registry FILE (the store of backup sets) and
 // --default-target DIR (where sets without a target of their own go).
@@ -78,6 +79,17 @@ int main(int argc, char** argv) {
     CLI::App* about = app.add_subcommand("about", "show the about box");
     addCommon(about);
 
+#ifdef ULV_WEB_UI
+    CLI::App* ui = app.add_subcommand(
+        "ui", "show the window as a page in the browser; Ctrl-C stops every run and ends");
+    int port = 0;
+    bool noBrowser = false;
+    ui->add_option("--port", port, "port on 127.0.0.1 (default: a free one)")
+        ->check(CLI::Range(0, 65535));
+    ui->add_flag("--no-browser", noBrowser, "only print the address, do not open a browser");
+    addCommon(ui);
+#endif
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -106,6 +118,10 @@ int main(int argc, char** argv) {
             return viewLog(options, setWord);
         if (about->parsed())
             return showAbout(options);
+#ifdef ULV_WEB_UI
+        if (ui->parsed())
+            return runWindow(options, port, !noBrowser);
+#endif
         return runSets(options, all, sets);
     } catch (const HostError& e) {
         std::fprintf(stderr, "ulvaren: %s\n", e.message.c_str());

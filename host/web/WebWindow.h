@@ -1,0 +1,45 @@
+// The main window of `ulvaren ui`, as the page's API sees it: the list of
+// sets, the selection and the ten commands. The page decides nothing
+// itself: whether a command is enabled or checked is what the application
+// object's update operation says on every refresh, and a command is carried
+// out by its command operation.
+//
+// Threads: the user-interface thread only (see UiCalls.h).
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "backupset/RunRecords.h"
+#include "host/web/WebServer.h"
+
+class BackupSet;
+
+class WebWindow {
+public:
+    // Answers GET /api/state, POST /api/select {"index": N},
+    // POST /api/command {"name": NAME} and POST /api/quit. Unknown names
+    // get 404, malformed bodies 400, a command that is not available now
+    // 409 with the state and a message.
+    WebReply handle(const std::string& method, const std::string& name, const std::string& body);
+    // WM_BACKUP_JOB_DONE: a run has ended, so its last-run record is new.
+    void onJobDone() { lastRuns_.clear(); }
+    // Whether the person asked to quit (and canClose allowed it).
+    bool quitRequested() const { return quitRequested_; }
+
+private:
+    std::string state(const std::string& message);
+    WebReply select(const std::string& body);
+    WebReply command(const std::string& body);
+    WebReply quit();
+    // The last-run record of `set`, read once until a run ends.
+    const std::optional<LastRunRecord>& lastRun(BackupSet& set);
+
+    // By registry key: a removed set's key never comes back under it.
+    std::map<std::string, std::optional<LastRunRecord>> lastRuns_;
+    // When each set that is being worked on was first seen running, for its rate.
+    std::map<const BackupSet*, std::chrono::steady_clock::time_point> started_;
+    bool quitRequested_ = false;
+};
