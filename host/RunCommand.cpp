@@ -1,9 +1,7 @@
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -14,32 +12,12 @@
 #include "host/Commands.h"
 #include "host/Figures.h"
 #include "host/RawTerminal.h"
+#include "host/Signals.h"
 #include "resource/resource.h"
 
 using terbin::TBString;
 
 namespace {
-
-// Set by SIGINT, SIGTERM or SIGHUP, on whichever thread takes the signal;
-// the waiting loop turns it into a stop of every run.
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-void onInterrupt(int) {
-    interrupted = true;
-}
-
-// Ctrl-C, a kill and a closed terminal all stop the runs, as the stop-all
-// command does. The calls a worker thread was in when it took the signal
-// carry on where they can.
-void stopOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signalNumber, &action, nullptr);
-}
 
 // The set being worked on (running or in one of its scripts); null between
 // sets.
@@ -243,7 +221,7 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
         return 0;
     }
 
-    if (interrupted) {
+    if (interruptRequested()) {
         std::printf("stopped before any set started\n");
         return 130;
     }
@@ -268,7 +246,7 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
     while (theBaseApp.threadPool.getTotalJobCount() > 0) {
         MSG message{};
         session.mainWindow().waitMessage(message, 20);
-        if (interrupted && !stopping) {
+        if (interruptRequested() && !stopping) {
             // Stop every set, as the stop-all command does; the jobs end at
             // their next check and the loop waits for them.
             stopping = true;
@@ -299,7 +277,7 @@ int runSets(const HostOptions& options, bool all, const std::vector<std::string>
         if (set->status != Complete)
             allComplete = false;
     }
-    if (interrupted)
+    if (interruptRequested())
         return 130;
     return allComplete ? 0 : 1;
 }

@@ -5,13 +5,11 @@
 // touch the application object. The server answers on threads of its own
 // and hands each API request over (UiCalls.h).
 #include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +21,7 @@
 #include "foundation/TBFileLock.h"
 #include "foundation/TBRegistry.h"
 #include "host/Commands.h"
+#include "host/Signals.h"
 #include "host/web/UiCalls.h"
 #include "host/web/WebServer.h"
 #include "host/web/WebWindow.h"
@@ -30,22 +29,6 @@
 using terbin::TBString;
 
 namespace {
-
-std::atomic<bool> interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-
-void onInterrupt(int) {
-    interrupted = true;
-}
-
-void stopOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signalNumber, &action, nullptr);
-}
 
 // How long the window waits for a message before it looks at the signal flag.
 constexpr int64_t SignalCheckMs = 100;
@@ -192,7 +175,7 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
                 window.onJobDone();
             calls.drain();
         }
-        if (interrupted && !stopping) {
+        if (interruptRequested() && !stopping) {
             // As stop-all does, and every set's own stop for the one in a
             // script; the window keeps answering until the runs have ended.
             stopping = true;
@@ -212,5 +195,5 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
     serving.join();
     if (!forwardingPage.empty())
         ::unlink(forwardingPage.c_str());
-    return interrupted ? 130 : 0;
+    return interruptRequested() ? 130 : 0;
 }
