@@ -1,5 +1,7 @@
 #include "foundation/TBThreadPool.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -68,6 +70,9 @@ void TBThreadPool::shutdown() {
 }
 
 void TBThreadPool::work() {
+    // Named so that the thread list of a process (top -H, /proc) tells the
+    // pool's workers from the threads that serve the user.
+    pthread_setname_np(pthread_self(), WorkerThreadName);
     for (;;) {
         TBJob* job = nullptr;
         {

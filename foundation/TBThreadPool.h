@@ -43,7 +43,8 @@ private:
 // When a job's run() has returned, its worker stops counting it, then calls
 // the pool's notification function and then the job's own, each (where set)
 // with JobFinished, while the job still exists; then it destroys the job.
-// Notifications come on the worker thread.
+// Notifications come on the worker thread. The workers are named
+// WorkerThreadName.
 class TBThreadPool {
 public:
     // Notification codes. The pool delivers JobFinished; the others are for
@@ -51,6 +52,8 @@ public:
     static constexpr int JobQueued = 1;
     static constexpr int JobStarted = 2;
     static constexpr int JobFinished = 3;
+    // The name every worker thread carries (as in /proc/PID/task/TID/comm).
+    static constexpr const char* WorkerThreadName = "tb-pool";
 
     // Starts `workers` threads (at least one).
     explicit TBThreadPool(int workers);
