@@ -107,36 +107,68 @@ std::string decodeReferences(std::string_view text) {
 
 }  // namespace
 
-std::string htmlAsText(const std::string& html) {
-    std::string out;
-    std::string linkAddress;
-    size_t linkStart = 0;
+std::vector<HtmlSegment> htmlSegments(const std::string& html) {
+    std::vector<HtmlSegment> segments;
+    bool inLink = false;
+    const auto appendText = [&](std::string text) {
+        // An open link is the last segment, and takes the text.
+        if (text.empty())
+            return;
+        if (inLink || (!segments.empty() && segments.back().kind == HtmlSegment::Kind::Text))
+            segments.back().text += text;
+        else
+            segments.push_back(HtmlSegment{HtmlSegment::Kind::Text, std::move(text), {}});
+    };
     size_t i = 0;
     while (i < html.size()) {
         const size_t open = html.find('<', i);
-        out += decodeReferences(std::string_view(html).substr(i, open - i));
+        appendText(decodeReferences(std::string_view(html).substr(i, open - i)));
         if (open == std::string::npos)
             break;
         const size_t close = html.find('>', open);
         const std::string_view tag = std::string_view(html).substr(
             open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
         const std::string name = tagName(tag);
-        if (name == "br") {
-            out += '\n';
-        } else if (name == "p") {
-            out += out.empty() || out.back() != '\n' ? "\n\n" : "\n";
+        if (name == "br" || name == "p") {
+            inLink = false;
+            segments.push_back(HtmlSegment{
+                name == "br" ? HtmlSegment::Kind::LineBreak : HtmlSegment::Kind::Paragraph,
+                {},
+                {}});
         } else if (name == "a") {
-            linkAddress = decodeReferences(attributeValue(tag, "href"));
-            linkStart = out.size();
-        } else if (name == "/a" && !linkAddress.empty()) {
-            const bool textIsAddress = out.compare(linkStart, std::string::npos, linkAddress) == 0;
-            if (!textIsAddress)
-                out += out.size() == linkStart ? linkAddress : " <" + linkAddress + ">";
-            linkAddress.clear();
+            inLink = true;
+            segments.push_back(HtmlSegment{
+                HtmlSegment::Kind::Link, {}, decodeReferences(attributeValue(tag, "href"))});
+        } else if (name == "/a") {
+            inLink = false;
         }
         if (close == std::string::npos)
             break;
         i = close + 1;
+    }
+    return segments;
+}
+
+std::string htmlAsText(const std::string& html) {
+    std::string out;
+    for (const HtmlSegment& segment : htmlSegments(html)) {
+        switch (segment.kind) {
+            case HtmlSegment::Kind::Text:
+                out += segment.text;
+                break;
+            case HtmlSegment::Kind::LineBreak:
+                out += '\n';
+                break;
+            case HtmlSegment::Kind::Paragraph:
+                out += out.empty() || out.back() != '\n' ? "\n\n" : "\n";
+                break;
+            case HtmlSegment::Kind::Link:
+                out += segment.text;
+                if (segment.address.empty() || segment.text == segment.address)
+                    break;
+                out += segment.text.empty() ? segment.address : " <" + segment.address + ">";
+                break;
+        }
     }
     return out;
 }

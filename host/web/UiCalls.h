@@ -4,10 +4,11 @@
 // operation runs on the thread that owns the main window and drains its
 // queue. A server thread wraps what it needs in a call, posts
 // WM_UI_CALLS to the main window so the thread wakes up, and waits for the
-// answer. The user-interface thread runs the calls in drain() each time it
-// takes a message. close() answers every waiting call and every later one
-// with `closedReply` without running it, so no server thread is left
-// waiting once the user-interface thread stops taking calls.
+// answer. The user-interface thread runs the calls, one at a time through
+// drainOne(), each time it takes a message, so that it can carry out what a
+// call left for it before the next call is answered. close() answers every waiting call and every
+// later one with `closedReply` without running it, so no server thread is left waiting once the
+// user-interface thread stops taking calls.
 #pragma once
 
 #include <deque>
@@ -45,19 +46,19 @@ public:
         return answer.get();
     }
 
-    // The user-interface thread: runs every waiting call, oldest first.
-    void drain() {
-        for (;;) {
-            std::shared_ptr<Pending> next;
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                if (queue_.empty())
-                    return;
-                next = queue_.front();
-                queue_.pop_front();
-            }
-            next->promise.set_value(next->call());
+    // The user-interface thread: runs the oldest waiting call; false when
+    // none was waiting.
+    bool drainOne() {
+        std::shared_ptr<Pending> next;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (queue_.empty())
+                return false;
+            next = queue_.front();
+            queue_.pop_front();
         }
+        next->promise.set_value(next->call());
+        return true;
     }
 
     // Answers what waits, and everything from now on, with closedReply.

@@ -3,7 +3,8 @@
 // The main thread is the user-interface thread: it owns the main window,
 // drains its queue (job ends and the server's calls) and is the only one to
 // touch the application object. The server answers on threads of its own
-// and hands each API request over (UiCalls.h).
+// and hands each API request over (UiCalls.h). A dialog's modal loop goes on
+// taking the same steps as the main loop (WebDialogDriver.h).
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -11,9 +12,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -23,8 +27,11 @@
 #include "host/Commands.h"
 #include "host/Signals.h"
 #include "host/web/UiCalls.h"
+#include "host/web/WebDialogDriver.h"
 #include "host/web/WebServer.h"
 #include "host/web/WebWindow.h"
+#include "mfc/DialogDriver.h"
+#include "ui/BackupSetWizard.h"
 
 using terbin::TBString;
 
@@ -32,6 +39,36 @@ namespace {
 
 // How long the window waits for a message before it looks at the signal flag.
 constexpr int64_t SignalCheckMs = 100;
+
+// How long an open dialog waits for word from the page, in milliseconds:
+// $ULVAREN_UI_IDLE_MS when it holds a positive number, else the driver's own.
+std::chrono::milliseconds dialogIdleTimeout() {
+    const char* given = std::getenv("ULVAREN_UI_IDLE_MS");
+    if (given == nullptr || *given == '\0')
+        return WebDialogDriver::DefaultIdleTimeout;
+    char* end = nullptr;
+    const long long ms = std::strtoll(given, &end, 10);
+    return *end == '\0' && ms > 0 ? std::chrono::milliseconds(ms)
+                                  : WebDialogDriver::DefaultIdleTimeout;
+}
+
+// The dialog driver and the editor of sets for as long as the window runs.
+class DialogsInstalled {
+public:
+    explicit DialogsInstalled(WebDialogDriver& driver) {
+        AfxSetDialogDriver(&driver);
+        theBaseApp.backupSetEditor = &editor_;
+    }
+    ~DialogsInstalled() {
+        theBaseApp.backupSetEditor = nullptr;
+        AfxSetDialogDriver(nullptr);
+    }
+    DialogsInstalled(const DialogsInstalled&) = delete;
+    DialogsInstalled& operator=(const DialogsInstalled&) = delete;
+
+private:
+    WizardEditor editor_;
+};
 
 // The lock that allows one window per registry: a file beside the registry
 // holding the locker's process id and then its address.
@@ -138,11 +175,25 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
         throw HostError{"cannot lock " + lockFile + ": " + std::strerror(errno)};
 
     HostSession session(options);
-    WebWindow window;
+    // One turn of the user-interface thread, for the main loop and every
+    // modal loop alike: a message, then each waiting call followed by the
+    // work it queued.
+    std::function<void()> step;
+    WebDialogDriver dialogs([&] { step(); }, dialogIdleTimeout());
+    const DialogsInstalled installed(dialogs);
+    WebWindow window(dialogs);
     UiCalls<WebReply> calls(session.mainWindow(),
                             WebReply{503, R"({"message":"ulvaren ui is closing"})"});
+    step = [&] {
+        MSG message{};
+        if (session.mainWindow().waitMessage(message, SignalCheckMs) &&
+            message.message == WM_BACKUP_JOB_DONE)
+            window.onJobDone();
+        while (calls.drainOne()) dialogs.runQueued();
+    };
     WebServer server(
         [&](const std::string& method, const std::string& name, const std::string& body) {
+            dialogs.noteRequest();
             return calls.run([&, method, name, body] { return window.handle(method, name, body); });
         });
     std::string error;
@@ -169,12 +220,7 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
     server.waitUntilServing();
     bool stopping = false;
     while (!window.quitRequested()) {
-        MSG message{};
-        if (session.mainWindow().waitMessage(message, SignalCheckMs)) {
-            if (message.message == WM_BACKUP_JOB_DONE)
-                window.onJobDone();
-            calls.drain();
-        }
+        step();
         if (interruptRequested() && !stopping) {
             // As stop-all does, and every set's own stop for the one in a
             // script; the window keeps answering until the runs have ended.

@@ -6,7 +6,9 @@
 
 #include "base/ULVbase.h"
 #include "host/Figures.h"
+#include "host/web/WebDialogDriver.h"
 #include "resource/resource.h"
+#include "ui/AboutDialog.h"
 
 using nlohmann::json;
 using terbin::TBString;
@@ -91,6 +93,9 @@ const std::optional<LastRunRecord>& WebWindow::lastRun(BackupSet& set) {
 }
 
 std::string WebWindow::state(const std::string& message) {
+    // A queued command's word is shown once, unless a newer one replaces it.
+    const std::string shown = message.empty() ? notice_ : message;
+    notice_.clear();
     const auto now = std::chrono::steady_clock::now();
     json sets = json::array();
     std::set<const BackupSet*> present;
@@ -146,11 +151,9 @@ std::string WebWindow::state(const std::string& message) {
                             {"enabled", cmdUI.isEnabled()},
                             {"checked", cmdUI.checkState() != 0}});
     }
-    return json{{"sets", std::move(sets)},
-                {"selected", theBaseApp.selectedIndex},
-                {"commands", std::move(commands)},
-                {"canClose", theBaseApp.canClose()},
-                {"message", message}}
+    return json{{"sets", std::move(sets)},         {"selected", theBaseApp.selectedIndex},
+                {"commands", std::move(commands)}, {"canClose", theBaseApp.canClose()},
+                {"dialog", dialogs_.describe()},   {"message", shown}}
         .dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -166,7 +169,17 @@ WebReply WebWindow::handle(const std::string& method, const std::string& name,
         return command(body);
     if (name == "quit")
         return quit();
+    if (name == "about")
+        return about();
+    if (name == "dialog")
+        return dialogs_.act(body);
     return problem(404, "no such request");
+}
+
+std::optional<WebReply> WebWindow::refusedBehindDialog() {
+    if (!dialogs_.isOpen())
+        return std::nullopt;
+    return WebReply{409, state("close the open dialog first")};
 }
 
 WebReply WebWindow::select(const std::string& body) {
@@ -178,6 +191,8 @@ WebReply WebWindow::select(const std::string& body) {
     const int64_t index = request["index"].get<int64_t>();
     if (index < -1 || index >= theBaseApp.backupSets.size())
         return problem(400, "no set at that index");
+    if (auto refused = refusedBehindDialog())
+        return *refused;
     theBaseApp.selectedIndex = static_cast<int32_t>(index);
     return WebReply{200, state("")};
 }
@@ -194,6 +209,8 @@ WebReply WebWindow::command(const std::string& body) {
     }
     if (found == nullptr)
         return problem(404, "no command " + name);
+    if (auto refused = refusedBehindDialog())
+        return *refused;
     CCmdUI cmdUI(found->id);
     (theBaseApp.*found->update)(cmdUI);
     if (!cmdUI.isEnabled())
@@ -203,6 +220,17 @@ WebReply WebWindow::command(const std::string& body) {
         return WebReply{409, state("the wizard is not shown in this window: use ulvaren new or "
                                    "ulvaren edit SET in a terminal")};
     }
+    if (found->id == ID_ADD_BACKUP_SET || found->id == ID_EDIT_BACKUP_SET) {
+        // The wizard keeps the user-interface thread until it is closed; it
+        // runs right after this answer.
+        dialogs_.queue([this, found] {
+            theBaseApp.lastRefusal = TBString();
+            (theBaseApp.*found->command)();
+            lastRuns_.clear();
+            notice_ = theBaseApp.lastRefusal.narrow();
+        });
+        return queued();
+    }
     theBaseApp.lastRefusal = TBString();
     (theBaseApp.*found->command)();
     // A removal or a finished edit may change what the records say.
@@ -210,7 +238,25 @@ WebReply WebWindow::command(const std::string& body) {
     return WebReply{200, state(theBaseApp.lastRefusal.narrow())};
 }
 
+WebReply WebWindow::about() {
+    if (auto refused = refusedBehindDialog())
+        return *refused;
+    dialogs_.queue([this] {
+        if (AboutDialog::DoModalDialog() < 0)
+            notice_ = "the about box could not be shown: its resources are missing";
+    });
+    return queued();
+}
+
+WebReply WebWindow::queued() {
+    json answer = json::parse(state(""));
+    answer["queued"] = true;
+    return jsonReply(200, answer);
+}
+
 WebReply WebWindow::quit() {
+    if (auto refused = refusedBehindDialog())
+        return *refused;
     if (!theBaseApp.canClose())
         return problem(409, "backups are running: stop them before quitting");
     quitRequested_ = true;

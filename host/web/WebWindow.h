@@ -1,8 +1,14 @@
 // The main window of `ulvaren ui`, as the page's API sees it: the list of
-// sets, the selection and the ten commands. The page decides nothing
-// itself: whether a command is enabled or checked is what the application
-// object's update operation says on every refresh, and a command is carried
-// out by its command operation.
+// sets, the selection, the ten commands and the about box, and the dialog
+// open above them. The page decides nothing itself: whether a command is
+// enabled or checked is what the application object's update operation
+// says on every refresh, and a command is carried out by its command
+// operation.
+//
+// A command that shows a dialog (add, edit, about) is queued on the dialog
+// driver and answered at once, with "queued": true; the dialog is in the
+// next state. While a dialog is open the main window takes no command,
+// selection or quit (409), as a modal dialog disables it.
 //
 // Threads: the user-interface thread only (see UiCalls.h).
 #pragma once
@@ -16,13 +22,18 @@
 #include "host/web/WebServer.h"
 
 class BackupSet;
+class WebDialogDriver;
 
 class WebWindow {
 public:
+    // Shows dialogs through `dialogs` (not owned).
+    explicit WebWindow(WebDialogDriver& dialogs) : dialogs_(dialogs) {}
+
     // Answers GET /api/state, POST /api/select {"index": N},
-    // POST /api/command {"name": NAME} and POST /api/quit. Unknown names
-    // get 404, malformed bodies 400, a command that is not available now
-    // 409 with the state and a message.
+    // POST /api/command {"name": NAME}, POST /api/about, POST /api/dialog
+    // (WebDialogDriver::act) and POST /api/quit. Unknown names get 404,
+    // malformed bodies 400, a command that is not available now 409 with
+    // the state and a message.
     WebReply handle(const std::string& method, const std::string& name, const std::string& body);
     // WM_BACKUP_JOB_DONE: a run has ended, so its last-run record is new.
     void onJobDone() { lastRuns_.clear(); }
@@ -34,6 +45,11 @@ private:
     WebReply select(const std::string& body);
     WebReply command(const std::string& body);
     WebReply quit();
+    WebReply about();
+    // The state, marked as the answer of a queued command.
+    WebReply queued();
+    // 409 with the state while a dialog is open; nothing otherwise.
+    std::optional<WebReply> refusedBehindDialog();
     // The last-run record of `set`, read once until a run ends.
     const std::optional<LastRunRecord>& lastRun(BackupSet& set);
 
@@ -42,4 +58,7 @@ private:
     // When each set that is being worked on was first seen running, for its rate.
     std::map<const BackupSet*, std::chrono::steady_clock::time_point> started_;
     bool quitRequested_ = false;
+    WebDialogDriver& dialogs_;
+    // What a queued command left to say, shown by the next state.
+    std::string notice_;
 };

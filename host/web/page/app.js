@@ -85,21 +85,37 @@ function showCommands(commands) {
   }
 }
 
+// While a dialog is open the main window is shown but takes nothing, as a
+// modal dialog disables it.
 function show(state) {
   selected = state.selected;
   showSets(state.sets);
   showCommands(state.commands);
   if (state.message) showMessage(state.message);
+  const dialog = state.dialog === undefined ? null : state.dialog;
+  for (const part of document.querySelectorAll("body > header, body > main, body > footer"))
+    part.inert = dialog !== null;
+  showDialog(dialog);
 }
+
+// Refreshes may overlap (the timer's and one after an action): an answer
+// older than one already shown is dropped.
+let refreshesAsked = 0;
+let refreshShown = 0;
 
 async function refresh() {
   clearTimeout(timer);
+  const asked = ++refreshesAsked;
   try {
-    show(await call("/api/state"));
+    const state = await call("/api/state");
+    if (asked > refreshShown) {
+      refreshShown = asked;
+      show(state);
+    }
   } catch (error) {
     showMessage(error.message);
   }
-  timer = setTimeout(refresh, refreshMs);
+  if (asked === refreshesAsked) timer = setTimeout(refresh, refreshMs);
 }
 
 async function select(index) {
@@ -112,10 +128,24 @@ async function select(index) {
   }
 }
 
+// A command that opens a dialog is queued: the state that follows shows it.
 async function run(name) {
   showMessage("");
   try {
-    show(await call("/api/command", {name: name}));
+    const answer = await call("/api/command", {name: name});
+    show(answer);
+    if (answer.queued) await refresh();
+  } catch (error) {
+    showMessage(error.message);
+  }
+}
+
+async function about() {
+  showMessage("");
+  try {
+    const answer = await call("/api/about", {});
+    if (answer.message) showMessage(answer.message);
+    await refresh();
   } catch (error) {
     showMessage(error.message);
   }
@@ -151,5 +181,6 @@ function onListKey(event) {
 document.addEventListener("DOMContentLoaded", () => {
   document.querySelector("#sets tbody").addEventListener("keydown", onListKey);
   document.getElementById("quit").addEventListener("click", quit);
+  document.getElementById("about").addEventListener("click", about);
   refresh();
 });

@@ -1,0 +1,304 @@
+// The wizard, its choosers and questions, and the about box in the page of
+// `ulvaren ui`, worked through the API as the page works them.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include <gmock/gmock.h>
+
+#include "support/Eventually.h"
+#include "support/UlvarenProgram.h"
+
+using nlohmann::json;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+// Wizard pages and the controls the tests work.
+constexpr int TargetPage = 0, SourcePage = 1, OptionsPage = 4;
+constexpr int SetName = 1008, TargetGiven = 1014, TargetText = 1005, ChooseTarget = 1006,
+              Scheme = 1009, LimitCount = 1011, Count = 1012, Sources = 1004, AddSource = 1013;
+// The about box's title, text and OK button.
+constexpr int AboutTitle = 1018, AboutText = 1019, AboutOk = 1;
+
+class WebDialogTest : public UlvarenTest {
+protected:
+    void SetUp() override {
+        writeFile(dir / "src/a.txt", "alpha");
+        writeFile(dir / "home/pictures/b.jpg", "beta");
+        // Add needs a catalogue that is not empty.
+        ASSERT_EQ(
+            ulvaren("import " + define("Docs", dir / "src") + " --target " + quoted("out")).status,
+            0);
+    }
+
+    void TearDown() override {
+        if (child_ > 0) {
+            kill(child_, SIGKILL);
+            waitpid(child_, nullptr, 0);
+        }
+        if (output_)
+            fclose(output_);
+    }
+
+    // Starts `ulvaren ui --no-browser` with `environment`, reads its address
+    // and signs in.
+    void startWindow(const std::string& environment = "") {
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        const std::string command = "exec env -u ULVAREN_DEFAULT_TARGET HOME=" + quoted("home") +
+                                    " " + environment + " " + ULVAREN_BINARY +
+                                    " ui --no-browser --registry " + quoted("reg.db") + " 2>" +
+                                    quoted("ui-err");
+        child_ = fork();
+        if (child_ == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        output_ = fdopen(out[0], "r");
+        char line[512] = "";
+        ASSERT_NE(fgets(line, sizeof line, output_), nullptr) << readFile(dir / "ui-err");
+        std::smatch match;
+        const std::string text = line;
+        ASSERT_TRUE(std::regex_search(
+            text, match, std::regex(R"(http://127\.0\.0\.1:([0-9]+)/\?token=([0-9a-f]+))")));
+        port_ = std::stoi(match[1]);
+        auto reply = client().Get("/?token=" + match[2].str());
+        ASSERT_TRUE(reply && reply->status == 303);
+        const std::string cookie = reply->get_header_value("Set-Cookie");
+        cookie_ = cookie.substr(0, cookie.find(';'));
+    }
+
+    httplib::Client client() const {
+        httplib::Client c("127.0.0.1", port_);
+        c.set_connection_timeout(10);
+        c.set_read_timeout(30);
+        return c;
+    }
+
+    json state() {
+        auto reply = client().Get("/api/state", {{"Cookie", cookie_}});
+        EXPECT_TRUE(reply && reply->status == 200);
+        return reply ? json::parse(reply->body, nullptr, false) : json();
+    }
+
+    json dialog() { return state()["dialog"]; }
+
+    // The status of POST /api/NAME.
+    int post(const std::string& name, const json& body) {
+        auto reply = client().Post(
+            "/api/" + name,
+            {{"Cookie", cookie_}, {"Origin", "http://127.0.0.1:" + std::to_string(port_)}},
+            body.dump(), "application/json");
+        return reply ? reply->status : -1;
+    }
+
+    // Sends `action` (with `more`) to the topmost open thing, and expects
+    // it queued.
+    void act(const std::string& action, json more = json::object()) {
+        const json now = dialog();
+        ASSERT_TRUE(now.is_object()) << "no dialog is open";
+        const json& top = !now["question"].is_null()  ? now["question"]
+                          : !now["chooser"].is_null() ? now["chooser"]
+                                                      : now;
+        more["serial"] = top["serial"];
+        more["action"] = action;
+        ASSERT_EQ(post("dialog", more), 200) << more.dump();
+    }
+
+    static json control(const json& dialog, int id) {
+        for (const json& entry : dialog["controls"]) {
+            if (entry["id"] == id)
+                return entry;
+        }
+        return json();
+    }
+
+    static int activePage(const json& dialog) {
+        for (size_t i = 0; i < dialog["pages"].size(); ++i) {
+            if (dialog["pages"][i]["active"] == true)
+                return static_cast<int>(i);
+        }
+        return -1;
+    }
+
+    static std::vector<std::string> buttons(const json& dialog) {
+        std::vector<std::string> actions;
+        for (const json& entry : dialog["buttons"]) actions.push_back(entry["action"]);
+        return actions;
+    }
+
+    // Waits for the window to end by itself; its exit status.
+    int exitStatus() {
+        int status = 0;
+        if (!eventually([&] { return waitpid(child_, &status, WNOHANG) == child_; }))
+            return -1;
+        child_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    pid_t child_ = -1;
+    FILE* output_ = nullptr;
+    int port_ = 0;
+    std::string cookie_;
+};
+
+TEST_F(WebDialogTest, WizardRefusesANonNumberBrowsesAsksAndSavesOnFinish) {
+    startWindow();
+    const size_t setsBefore = state()["sets"].size();
+    ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
+    json wizard = dialog();
+    ASSERT_TRUE(wizard.is_object());
+    EXPECT_TRUE(wizard["sheet"]);
+    EXPECT_EQ(wizard["pages"].size(), 5u);
+    EXPECT_EQ(activePage(wizard), TargetPage);
+    EXPECT_EQ(buttons(wizard), (std::vector<std::string>{"back", "next", "ok", "cancel"}));
+    EXPECT_EQ(wizard["enter"]["action"], "next");
+    EXPECT_FALSE(control(wizard, TargetText)["enabled"]);
+
+    // The main window is disabled behind it; its states still come from
+    // the update operations.
+    for (const auto& [name, body] :
+         std::vector<std::pair<std::string, json>>{{"command", {{"name", "start-all"}}},
+                                                   {"command", {{"name", "add"}}},
+                                                   {"select", {{"index", 0}}},
+                                                   {"about", json::object()},
+                                                   {"quit", json::object()}}) {
+        EXPECT_EQ(post(name, body), 409) << name << " " << body.dump();
+    }
+    EXPECT_EQ(state()["commands"].size(), 10u);
+    EXPECT_EQ(state()["selected"], -1);
+
+    act("set", {{"id", SetName}, {"text", "Photos"}});
+    act("check", {{"id", TargetGiven}, {"value", true}});
+    act("select", {{"id", Scheme}, {"value", 1}});
+    act("check", {{"id", LimitCount}, {"value", 1}});
+    act("set", {{"id", Count}, {"text", "three"}});
+    act("next");
+    wizard = dialog();
+    EXPECT_EQ(activePage(wizard), TargetPage);
+    EXPECT_FALSE(wizard["message"].get<std::string>().empty());
+    EXPECT_EQ(wizard["focus"], Count);
+    EXPECT_EQ(control(wizard, Count)["text"], "three");
+
+    // A stale serial and an action the dialog does not take change nothing.
+    EXPECT_EQ(post("dialog", {{"serial", wizard["serial"].get<int>() + 7}, {"action", "next"}}),
+              409);
+    EXPECT_EQ(post("dialog", {{"serial", wizard["serial"]}, {"action", "yes"}}), 400);
+    EXPECT_EQ(activePage(dialog()), TargetPage);
+
+    // The target chooser starts at home; a folder that cannot be listed
+    // says why and keeps the chooser where it was.
+    act("set", {{"id", Count}, {"text", "3"}});
+    act("click", {{"id", ChooseTarget}});
+    json chooser = dialog()["chooser"];
+    ASSERT_TRUE(chooser.is_object());
+    EXPECT_EQ(chooser["kind"], "folder");
+    EXPECT_EQ(chooser["folder"], dir / "home");
+    EXPECT_EQ(chooser["entries"], json::parse(R"([{"name":"pictures","folder":true}])"));
+    EXPECT_EQ(post("dialog", {{"serial", dialog()["serial"]}, {"action", "next"}}), 409);
+    act("open", {{"name", "nothing-here"}});
+    chooser = dialog()["chooser"];
+    EXPECT_EQ(chooser["folder"], dir / "home");
+    EXPECT_THAT(chooser["message"].get<std::string>(), HasSubstr("nothing-here"));
+    act("up");
+    EXPECT_EQ(dialog()["chooser"]["folder"], dir.path());
+    act("choose");
+    wizard = dialog();
+    EXPECT_TRUE(wizard["chooser"].is_null());
+    EXPECT_EQ(control(wizard, TargetText)["text"], dir.path());
+    // A target that is not there yet, in a folder that is.
+    act("set", {{"id", TargetText}, {"text", dir / "photo-backups"}});
+
+    act("next");
+    EXPECT_EQ(activePage(dialog()), SourcePage);
+    act("click", {{"id", AddSource}});
+    act("open", {{"name", "pictures"}});
+    EXPECT_EQ(dialog()["chooser"]["entries"], json::array());
+    act("choose");
+    EXPECT_EQ(control(dialog(), Sources)["text"], dir / "home/pictures");
+    for (int page = SourcePage; page < OptionsPage; ++page) act("next");
+    wizard = dialog();
+    EXPECT_EQ(activePage(wizard), OptionsPage);
+    EXPECT_EQ(wizard["enter"]["action"], "ok");
+
+    // Finish asks whether to make the missing target folder.
+    act("ok");
+    const json question = dialog()["question"];
+    ASSERT_TRUE(question.is_object());
+    EXPECT_THAT(question["text"].get<std::string>(), HasSubstr(dir / "photo-backups"));
+    act("yes");
+    const json after = state();
+    EXPECT_TRUE(after["dialog"].is_null());
+    ASSERT_EQ(after["sets"].size(), setsBefore + 1);
+    EXPECT_EQ(after["sets"].back()["name"], "Photos");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "photo-backups"));
+
+    // What the registry holds, as the terminal's wizard shows it.
+    const Result saved = ulvaren("edit Photos </dev/null");
+    EXPECT_THAT(saved.out, HasSubstr("\"" + dir / "photo-backups" + "\""));
+    EXPECT_THAT(saved.out, HasSubstr(": \"3\""));
+}
+
+TEST_F(WebDialogTest, AWizardWhosePageWentAwayIsCancelledAndSavesNothing) {
+    startWindow("ULVAREN_UI_IDLE_MS=2000");
+    const size_t setsBefore = state()["sets"].size();
+    ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
+    act("set", {{"id", SetName}, {"text", "Gone"}});
+    act("click", {{"id", ChooseTarget}});
+    ASSERT_TRUE(dialog()["chooser"].is_object());
+    // Nothing more from the page: the chooser, then the wizard give up.
+    ASSERT_TRUE(eventually([&] {
+        return readFile(dir / "ui-err").find("dialog") != std::string::npos;
+    })) << readFile(dir / "ui-err");
+    const json after = state();
+    EXPECT_TRUE(after["dialog"].is_null());
+    EXPECT_EQ(after["sets"].size(), setsBefore);
+    EXPECT_THAT(ulvaren("list").out, Not(HasSubstr("Gone")));
+}
+
+TEST_F(WebDialogTest, AboutBoxTextIsWhitelistedAndCtrlCEndsAnOpenWizard) {
+    startWindow();
+    ASSERT_EQ(post("about", json::object()), 200);
+    const json about = dialog();
+    ASSERT_TRUE(about.is_object());
+    EXPECT_FALSE(about["sheet"]);
+    EXPECT_EQ(control(about, AboutTitle)["label"], "Ulvaren");
+    std::string kinds, text;
+    const json body = control(about, AboutText);
+    for (const json& segment : body["segments"]) {
+        kinds += segment["kind"].get<std::string>() + " ";
+        if (segment["kind"] == "link") {
+            EXPECT_THAT(segment["href"].get<std::string>(), testing::StartsWith("https://"));
+        }
+        if (segment.contains("text"))
+            text += segment["text"].get<std::string>();
+    }
+    EXPECT_EQ(kinds, "text break text paragraph text link text ");
+    EXPECT_THAT(text, HasSubstr("1.1.6"));
+    EXPECT_THAT(text, Not(HasSubstr("<")));
+    act("click", {{"id", AboutOk}});
+    EXPECT_TRUE(dialog().is_null());
+
+    ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
+    act("set", {{"id", SetName}, {"text", "Interrupted"}});
+    ASSERT_TRUE(dialog().is_object());
+    kill(child_, SIGINT);
+    EXPECT_EQ(exitStatus(), 130);
+    EXPECT_THAT(ulvaren("list").out, Not(HasSubstr("Interrupted")));
+}
+
+}  // namespace
