@@ -85,12 +85,17 @@ std::string environmentValue(const char* name) {
 
 }  // namespace
 
-void showLogOnTerminal(const TBString& commandLine) {
-    const std::optional<std::string> path = logPathOf(commandLine);
-    if (!path) {
+std::optional<std::string> logFileNamedIn(const TBString& commandLine) {
+    std::optional<std::string> path = logPathOf(commandLine);
+    if (!path)
         theBaseApp.lastRefusal = L"no log file named in " + commandLine;
+    return path;
+}
+
+void showLogOnTerminal(const TBString& commandLine) {
+    const std::optional<std::string> path = logFileNamedIn(commandLine);
+    if (!path)
         return;
-    }
     std::vector<std::string> words;
     std::string source;
     for (const char* name : {"ULVAREN_TEXT_VIEWER", "PAGER"}) {

@@ -1,9 +1,17 @@
-// How the terminal host shows a set's log: the view-log command hands over
-// "notepad " and the log's path in double quotes, as it would start a text
-// viewer on a desktop.
+// The log that the view-log command names, and how the terminal host shows
+// it: the command hands over "notepad " and the log's path in double quotes,
+// as it would start a text viewer on a desktop.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "foundation/TBString.h"
+
+// The path (as bytes) of the log that `commandLine` names: "notepad " and the
+// path in double quotes, nothing escaped inside them. Without one, nothing,
+// and the reason is left in theBaseApp.lastRefusal.
+std::optional<std::string> logFileNamedIn(const terbin::TBString& commandLine);
 
 // Shows the log named by `commandLine` in $ULVAREN_TEXT_VIEWER, else in
 // $PAGER, each run in the foreground on this terminal and waited for (either
