@@ -2,9 +2,12 @@
 """`ulvaren ui` in a real browser: headless chromium, driven through selenium.
 
 A set whose pre-backup script waits for a release file is started from the
-page; the test watches its row while it is held there, checks the toolbar,
-lets it go and watches it complete. A second set named as HTML markup must
-show as text. Screenshots of the window go to --screenshots.
+page; the test watches its row while it is held there and checks the
+toolbar. A second set, started behind it, is paused from the toolbar while
+it waits its turn: once the first is let go, the second starts paused and
+copies nothing until it is resumed. A third set named as HTML markup must
+show as text. The window must fit from 400 px wide to a full screen.
+Screenshots of the window go to --screenshots.
 
 Usage: browser_test.py --binary PATH/TO/ulvaren --screenshots DIR
 """
@@ -139,6 +142,19 @@ def status_of(driver, name):
     return row.find_elements(By.CSS_SELECTOR, "td")[0].text if row else None
 
 
+def select(driver, name):
+    row_named(driver, name).click()
+    wait_for(driver, name + " selected",
+             lambda d: row_named(d, name).get_attribute("aria-selected") == "true")
+
+
+def cell_of(driver, name, heading):
+    headings = [th.get_attribute("textContent")
+                for th in driver.find_elements(By.CSS_SELECTOR, "#sets thead th")]
+    row = row_named(driver, name)
+    return row.find_elements(By.CSS_SELECTOR, "th, td")[headings.index(heading)].text if row else None
+
+
 def button(driver, name):
     return driver.find_element(By.CSS_SELECTOR, '#toolbar button[data-name="%s"]' % name)
 
@@ -149,6 +165,42 @@ def command_states(driver):
             for b in driver.find_elements(By.CSS_SELECTOR, "#toolbar button")}
 
 
+# What a person would see as broken: the page scrolling sideways, a control,
+# heading or cell of the list past the window's edge, toolbar buttons on top
+# of each other.
+LAYOUT_PROBLEMS = """
+const width = document.documentElement.clientWidth;
+const shown = selector => [...document.querySelectorAll(selector)]
+  .filter(e => e.getClientRects().length > 0);
+const label = e => e.dataset.name || e.id || e.textContent.trim() || "an empty " + e.localName;
+const problems = [];
+if (document.documentElement.scrollWidth > width)
+  problems.push("the page is " + document.documentElement.scrollWidth + " px wide");
+for (const e of shown("button, h1, #sets tbody th, #sets td")) {
+  const r = e.getBoundingClientRect();
+  if (r.left < 0 || r.right > width) problems.push(label(e) + " reaches past the edge");
+}
+const buttons = shown("button").map(e => [label(e), e.getBoundingClientRect()]);
+buttons.forEach(([a, r], i) => buttons.slice(i + 1).forEach(([b, q]) => {
+  if (r.left < q.right && q.left < r.right && r.top < q.bottom && q.top < r.bottom)
+    problems.push(a + " overlaps " + b);
+}));
+return problems;
+"""
+
+
+def check_layout(driver, screenshots):
+    size = driver.get_window_size()
+    for width in (400, 1400):
+        driver.set_window_size(width, 900)
+        wait_for(driver, "the window %d px wide" % width,
+                 lambda d: d.execute_script("return window.innerWidth") == width)
+        driver.save_screenshot(os.path.join(screenshots, "main-window-%dpx.png" % width))
+        problems = driver.execute_script(LAYOUT_PROBLEMS)
+        check(not problems, "at %d px: %s" % (width, "; ".join(problems)))
+    driver.set_window_size(size["width"], size["height"])
+
+
 def wait_for(driver, what, condition, timeout=PAGE_TIMEOUT):
     try:
         return WebDriverWait(driver, timeout, poll_frequency=0.2,
@@ -157,19 +209,52 @@ def wait_for(driver, what, condition, timeout=PAGE_TIMEOUT):
         raise Failure("the page never showed %s (%s)" % (what, type(error).__name__))
 
 
+def pause_behind_held(driver, release, copy, screenshots):
+    """Later, started behind Held, is paused from the toolbar while it waits
+    its turn (a run held in its script cannot be paused, a queued one can);
+    let through, it starts but copies nothing until it is resumed. The window
+    must fit its busiest rows from 400 px wide to a full screen."""
+    select(driver, "Later")
+    button(driver, "start").click()
+    wait_for(driver, "Pause enabled for the queued set",
+             lambda d: status_of(d, "Later") == "Not Started" and button(d, "pause").is_enabled())
+    button(driver, "pause").click()
+    wait_for(driver, "Pause pressed", lambda d: command_states(d)["pause"] == (True, True))
+
+    write(release, "")
+    wait_for(driver, "Held complete and Later started",
+             lambda d: status_of(d, "Held") == "Complete" and status_of(d, "Later") != "Not Started")
+    check(status_of(driver, "Later") == "Running" and not os.path.exists(copy),
+          "Later went on while paused: %s" % status_of(driver, "Later"))
+    driver.save_screenshot(os.path.join(screenshots, "main-window-paused.png"))
+    check(command_states(driver)["pause"] == (True, True), "Pause not pressed for the paused run")
+    check(cell_of(driver, "Later", "Copied") == "0", "the paused run counts copies")
+    check_layout(driver, screenshots)
+
+    button(driver, "pause").click()
+    wait_for(driver, "Pause released", lambda d: not command_states(d)["pause"][1])
+    wait_for(driver, "Later complete", lambda d: status_of(d, "Later") == "Complete")
+    check(os.path.exists(copy) and cell_of(driver, "Later", "Copied") == "1",
+          "the resumed run did not copy c.txt")
+
+
 def test(binary, screenshots, work):
     source = os.path.join(work, "src")
     write(os.path.join(source, "a.txt"), "alpha")
     write(os.path.join(source, "sub", "b.txt"), "beta")
+    later = os.path.join(work, "later", "Photos of a long summer in the hills, by day and place")
+    write(os.path.join(later, "c.txt"), "gamma")
     reached = os.path.join(work, "reached")
     release = os.path.join(work, "release")
     write(os.path.join(work, "held.xml"),
           set_definition("Held", source, held_script(reached, release)))
+    write(os.path.join(work, "later.xml"), set_definition("Later", later))
     write(os.path.join(work, "odd.xml"), set_definition(MARKUP_NAME, source))
     os.makedirs(os.path.join(work, "home"))
 
     window = Window(binary, work)
-    imported = window.run("import", os.path.join(work, "held.xml"), os.path.join(work, "odd.xml"),
+    imported = window.run("import", *(os.path.join(work, name + ".xml")
+                                      for name in ("held", "later", "odd")),
                           "--target", os.path.join(work, "out"))
     check(imported.returncode == 0, "import failed: " + imported.stdout + imported.stderr)
 
@@ -181,9 +266,7 @@ def test(binary, screenshots, work):
         wait_for(driver, "the set Held", lambda d: row_named(d, "Held"))
         check("token=" not in driver.current_url, "the token stays in the address bar")
 
-        row_named(driver, "Held").click()
-        wait_for(driver, "Held selected",
-                 lambda d: row_named(d, "Held").get_attribute("aria-selected") == "true")
+        select(driver, "Held")
         wait_for(driver, "Start enabled", lambda d: button(d, "start").is_enabled())
         button(driver, "start").click()
 
@@ -196,8 +279,7 @@ def test(binary, screenshots, work):
         check(states == HELD_COMMANDS,
               "toolbar while held: %r, the rules say %r" % (states, HELD_COMMANDS))
 
-        write(release, "")
-        wait_for(driver, "Held complete", lambda d: status_of(d, "Held") == "Complete")
+        pause_behind_held(driver, release, os.path.join(work, "out", "c.txt"), screenshots)
         # The batch is over once Start all is back: only then may the window close.
         wait_for(driver, "Start all enabled again", lambda d: button(d, "start-all").is_enabled())
         driver.save_screenshot(os.path.join(screenshots, "main-window-complete.png"))
