@@ -25,9 +25,7 @@ TEST_F(UlvarenTest, FileNameForgingACompleteRunNeitherWritesLinesNorFoolsTheList
     writeFile(dir / ("src/" + forged), "forged");
     // A folder stands where the copy of the forged file must go, so it fails.
     writeFile(dir / ("out\tlogs/" + forged + "/blocker"), "x");
-    ASSERT_EQ(ulvaren("import " + define("Docs", dir / "src") + " --target " + quoted("out\tlogs"))
-                  .status,
-              0);
+    ASSERT_EQ(importInto(define("Docs", dir / "src"), "out\tlogs"), 0);
 
     const Result ran = ulvaren("run Docs");
     EXPECT_EQ(ran.status, 1) << ran.out;

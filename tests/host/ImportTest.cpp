@@ -56,9 +56,10 @@ TEST_F(ImportTest, ConcurrentImportsIntoOneRegistryKeepEverySet) {
     EXPECT_THAT(listed, Not(HasSubstr(std::to_string(Importers) + "  Set")));
 }
 
-// One import of several files: those whose set name is no plain name are
-// refused and not saved, and the kept set's relative source is taken from its
-// definition file's folder, not from where the commands run.
+// One import of several files: those that are no definition or whose set
+// name is no plain name are refused and not saved, and the kept set's
+// relative source is taken from its definition file's folder, not from where
+// the commands run.
 TEST_F(ImportTest, NoPlainNameIsRefusedAndRelativeSourceIsTakenFromTheFilesFolder) {
     writeFile(dir / "defs/data/kept.txt", "kept");
     writeFile(dir / "defs/set.xml",
@@ -67,11 +68,12 @@ TEST_F(ImportTest, NoPlainNameIsRefusedAndRelativeSourceIsTakenFromTheFilesFolde
               "<SourceFolders><F>data</F></SourceFolders></backupset>");
     writeFile(dir / "control.xml", "<backupset><Name>a&#10;b</Name><SourceFolders><F>" +
                                        dir / "defs/data" + "</F></SourceFolders></backupset>");
+    writeFile(dir / "broken.xml", "<backupset><Name>x</Name>");
     writeFile(dir / "elsewhere/data/wrong.txt", "wrong");  // a decoy beside the commands
     const std::string inElsewhere = "cd " + quoted("elsewhere") + " &&";
     const Result imported =
-        ulvaren("import " + define("..", dir / "defs/data") + " " + quoted("control.xml") +
-                    " ../defs/set.xml --target " + quoted("out"),
+        ulvaren("import " + define("..", dir / "defs/data") + " " + quoted("control.xml") + " " +
+                    quoted("broken.xml") + " ../defs/set.xml --target " + quoted("out"),
                 "", inElsewhere);
     EXPECT_EQ(imported.status, 1) << imported.out;
     EXPECT_THAT(imported.out, HasSubstr("rejected " + dir / "...xml" +
@@ -79,7 +81,9 @@ TEST_F(ImportTest, NoPlainNameIsRefusedAndRelativeSourceIsTakenFromTheFilesFolde
     EXPECT_THAT(imported.out, HasSubstr("rejected " + dir / "control.xml" +
                                         ": the set name \"a\\nb\" is not a plain name"))
         << "the name is shown escaped, never obeyed";
-    EXPECT_THAT(imported.out, HasSubstr(" as set 0 \"Rel\""));
+    EXPECT_THAT(imported.out,
+                HasSubstr("rejected " + dir / "broken.xml" + ": not a well-formed XML file"));
+    EXPECT_THAT(imported.out, HasSubstr("added ../defs/set.xml as set 0 \"Rel\""));
 
     const Result listed = ulvaren("list");
     EXPECT_THAT(listed.out, HasSubstr("0  Rel\n"));

@@ -33,9 +33,7 @@ protected:
             define("Held", dir / "src",
                    "<PreBackup><Enabled>1</Enabled><Program>" + dir / "hold.sh" +
                        "</Program><Args>" + quoted("pid") + "</Args></PreBackup>");
-        const Result imported = ulvaren("import " + held + " " + define("Plain", dir / "src") +
-                                        " --target " + quoted("out"));
-        ASSERT_EQ(imported.status, 0) << imported.out;
+        ASSERT_EQ(importInto(held + " " + define("Plain", dir / "src"), "out"), 0);
     }
 
     // Starts `ulvaren run SET` with standard output to `output` (a file

@@ -45,6 +45,12 @@ protected:
                           gate.shellCommand() + "'</Args></PreBackup>");
     }
 
+    // Imports the definition files `files` (quoted paths, as define() gives
+    // them) with the target `target` below the test's folder; the exit status.
+    int importInto(const std::string& files, const std::string& target) {
+        return ulvaren("import " + files + " --target " + quoted(target)).status;
+    }
+
     // Runs `ulvaren arguments` on the test's registry with the test's folder
     // as home and no default target from the caller's environment;
     // `environment` ("NAME=value ...") adds to that environment, and
