@@ -152,13 +152,6 @@ TEST_F(Catalogue, AddBackupSetSavesUnderSmallestFreeKeyOnlyAndRejectedSetsAddNot
     for (const char* name : {"", "..", "a/b"})
         addDefinition("<backupset><Name>" + std::string(name) + "</Name></backupset>");
     EXPECT_EQ(storedKeys(), (Names{"1", "2", "0"}));
-
-    addDefinition(
-        "<backupset><Name>Dup</Name><SourceFolders><f>/x</f> <g>/x</g> <h>rel/y</h>"
-        "</SourceFolders></backupset>");
-    EXPECT_EQ(catalogue().back(), "3 Dup");
-    EXPECT_EQ(narrowAll(Stored(L"3").sourceFolders), (Names{"/x", "/x", dir / "rel/y"}))
-        << "a relative source is taken from the definition file's folder";
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "foundation/TBString.h"
 #include "mfc/DialogDriver.h"
 
@@ -199,4 +201,14 @@ private:
     }
 
     std::deque<Step> steps_;
+};
+
+// The driver for a test that also looks at what a dialog paints: it has the
+// dialog paint its background into `dc` when it opens.
+struct PaintingDriver : ScriptedDialogDriver {
+    INT_PTR runModal(ModalSession& session) override {
+        EXPECT_TRUE(session.paintBackground(dc));
+        return ScriptedDialogDriver::runModal(session);
+    }
+    CDC dc;
 };

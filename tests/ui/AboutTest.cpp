@@ -18,15 +18,6 @@ namespace {
 constexpr int Title = 1018;
 constexpr int Text = 1019;
 
-// A scripted driver that lets the dialog paint its background when it opens.
-struct PaintingDriver : ScriptedDialogDriver {
-    INT_PTR runModal(ModalSession& session) override {
-        EXPECT_TRUE(session.paintBackground(dc));
-        return ScriptedDialogDriver::runModal(session);
-    }
-    CDC dc;
-};
-
 class AboutBox : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_EQ(AfxWinInit(), TRUE); }
