@@ -128,7 +128,6 @@ TEST_F(SetCommandsTest, NewAndEditFromStandardInputMakeASetThatListAndRunUse) {
 
     const Result ran = ulvaren("run Docs");
     EXPECT_EQ(ran.status, 0) << ran.out;
-    EXPECT_EQ(readFile(dir / "out/a.txt"), "alpha");
     EXPECT_EQ(readFile(dir / "out/sub/b.txt"), "bravo");
     EXPECT_FALSE(exists(dir / "out/skip.tmp"));
 

@@ -91,6 +91,7 @@ TEST_F(SignalTest, InterruptTerminateAndHangUpEachStopAWaitedForScriptAndTheRun)
     EXPECT_THAT(log, HasSubstr("stopped the pre-backup script\n"));
     EXPECT_THAT(log, Not(HasSubstr("backup set Held ended - Complete")));
     EXPECT_FALSE(exists(dir / "out/a.txt")) << "nothing is copied after the stop";
+    EXPECT_THAT(ulvaren("list").out, HasSubstr("Held\n     status: Cancelled"));
 }
 
 TEST_F(SignalTest, OutputNobodyReadsAnyMoreDoesNotEndTheRun) {
