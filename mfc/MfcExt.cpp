@@ -118,6 +118,13 @@ void AfxRemovePicture(UINT id) {
     table.pictures.erase(id);
 }
 
+std::vector<uint8_t> AfxFindPicture(UINT id) {
+    PictureTable& table = pictureTable();
+    std::lock_guard<std::mutex> guard(table.mutex);
+    const auto it = table.pictures.find(id);
+    return it == table.pictures.end() ? std::vector<uint8_t>() : it->second;
+}
+
 bool isPngImage(const std::vector<uint8_t>& bytes) {
     static constexpr std::array<uint8_t, 8> signature{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     return bytes.size() > signature.size() &&

@@ -165,5 +165,7 @@ private:
 // thread.
 void AfxRegisterPicture(UINT id, std::vector<uint8_t> bytes);
 void AfxRemovePicture(UINT id);
+// The bytes of picture resource `id`; empty when there is none. Any thread.
+std::vector<uint8_t> AfxFindPicture(UINT id);
 // Whether `bytes` hold a PNG image (start with its signature).
 bool isPngImage(const std::vector<uint8_t>& bytes);

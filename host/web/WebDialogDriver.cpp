@@ -16,6 +16,7 @@
 
 #include "host/HtmlText.h"
 #include "host/Signals.h"
+#include "mfc/MfcExt.h"
 
 using nlohmann::json;
 using terbin::TBString;
@@ -346,6 +347,51 @@ bool WebDialogDriver::askYesNo(const TBString& question) {
            asked.yes;
 }
 
+WebDialogDriver::Frame* WebDialogDriver::topDialog() const {
+    const auto found = std::find_if(frames_.rbegin(), frames_.rend(), [](const Frame* frame) {
+        return frame->kind == Frame::Kind::Dialog;
+    });
+    return found == frames_.rend() ? nullptr : *found;
+}
+
+namespace {
+
+// What `session` paints behind its controls: a picture resource, or a colour.
+void addBackground(ModalSession& session, json& dialog) {
+    CDC dc;
+    session.paintBackground(dc);
+    json background{{"picture", nullptr}, {"colour", nullptr}};
+    for (const CDC::Operation& operation : dc.operations()) {
+        if (operation.kind == CDC::Operation::Kind::DrawPicture) {
+            background["picture"] = "/api/background";
+        } else {
+            char colour[8];
+            std::snprintf(colour, sizeof colour, "#%02x%02x%02x", operation.colour & 0xFF,
+                          (operation.colour >> 8) & 0xFF, (operation.colour >> 16) & 0xFF);
+            background["colour"] = colour;
+        }
+    }
+    dialog["background"] = std::move(background);
+}
+
+}  // namespace
+
+std::string WebDialogDriver::backgroundPicture() const {
+    const Frame* dialog = topDialog();
+    if (dialog == nullptr)
+        return std::string();
+    CDC dc;
+    dialog->session->paintBackground(dc);
+    for (const CDC::Operation& operation : dc.operations()) {
+        if (operation.kind != CDC::Operation::Kind::DrawPicture)
+            continue;
+        const std::vector<uint8_t> bytes = AfxFindPicture(operation.pictureId);
+        if (isPngImage(bytes))
+            return std::string(bytes.begin(), bytes.end());
+    }
+    return std::string();
+}
+
 json WebDialogDriver::describe() const {
     if (frames_.empty())
         return nullptr;
@@ -359,13 +405,11 @@ json WebDialogDriver::describe() const {
                 {"buttons", json::array()},
                 {"enter", nullptr},
                 {"message", ""},
-                {"focus", 0}};
-    const auto found = std::find_if(frames_.rbegin(), frames_.rend(), [](const auto& frame) {
-        return frame->kind == Frame::Kind::Dialog;
-    });
-    if (found != frames_.rend()) {
-        const ModalSession& session = *(*found)->session;
-        dialog["serial"] = (*found)->serial;
+                {"focus", 0},
+                {"background", nullptr}};
+    if (const Frame* front = topDialog()) {
+        ModalSession& session = *front->session;
+        dialog["serial"] = front->serial;
         dialog["caption"] = session.caption().narrow();
         dialog["sheet"] = session.isSheet();
         dialog["wizard"] = session.isWizard();
@@ -382,6 +426,7 @@ json WebDialogDriver::describe() const {
         addButtons(session, dialog);
         dialog["message"] = session.message().narrow();
         dialog["focus"] = session.focusedControl();
+        addBackground(session, dialog);
     }
     const Frame& top = *frames_.back();
     dialog["chooser"] = nullptr;

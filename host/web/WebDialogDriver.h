@@ -60,8 +60,9 @@ public:
     // Whether a dialog, chooser or question is open.
     bool isOpen() const { return !frames_.empty(); }
     // "dialog" of GET /api/state: null, or the topmost open dialog with its
-    // pages, the active page's visible controls, its buttons, message and
-    // focused control, and "chooser" and "question" (null unless one of
+    // pages, the active page's visible controls, its buttons, message,
+    // focused control and background ("picture": the address of
+    // backgroundPicture(), or a "colour"), and "chooser" and "question" (null unless one of
     // them is open above it).
     nlohmann::json describe() const;
     // POST /api/dialog {"serial": N, "action": A, "id": ID, "text": T,
@@ -72,6 +73,10 @@ public:
     // (a refusal's message, a new page, a chooser) is in the next state.
     WebReply act(const std::string& body);
 
+    // The picture the topmost dialog paints as its background (PNG); empty
+    // when it paints none.
+    std::string backgroundPicture() const;
+
     // Queues `work` to run at the next runQueued().
     void queue(std::function<void()> work);
     // Runs the queued work, oldest first, including what it queues itself.
@@ -79,6 +84,9 @@ public:
 
 private:
     struct Frame;
+
+    // The topmost dialog; null when none is open.
+    Frame* topDialog() const;
 
     // Puts `frame` in front and serves until `done` says so; takes it away
     // again. False when it was given up (the page is gone, the process

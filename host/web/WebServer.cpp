@@ -164,7 +164,8 @@ WebServer::WebServer(ApiHandler api)
     auto callApi = [this](const httplib::Request& req, httplib::Response& res) {
         const WebReply reply = api_(req.method, req.matches[1], req.body);
         res.status = reply.status;
-        res.set_content(reply.body, "application/json; charset=utf-8");
+        res.set_content(reply.body,
+                        reply.type.empty() ? "application/json; charset=utf-8" : reply.type);
     };
     server_->Get(R"(/api/([a-z-]+))", callApi);
     server_->Post(R"(/api/([a-z-]+))", callApi);

@@ -27,10 +27,12 @@ namespace httplib {
 class Server;
 }
 
-// An answer of the API: a status and a JSON body.
+// An answer of the API: a status and a body, JSON unless `type` names
+// another media type.
 struct WebReply {
     int status = 200;
     std::string body;
+    std::string type = std::string();
 };
 
 class WebServer {

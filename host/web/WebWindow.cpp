@@ -161,6 +161,12 @@ WebReply WebWindow::handle(const std::string& method, const std::string& name,
                            const std::string& body) {
     if (method == "GET" && name == "state")
         return WebReply{200, state("")};
+    if (method == "GET" && name == "background") {
+        std::string picture = dialogs_.backgroundPicture();
+        if (picture.empty())
+            return problem(404, "the open dialog paints no picture");
+        return WebReply{200, std::move(picture), "image/png"};
+    }
     if (method != "POST")
         return problem(404, "no such request");
     if (name == "select")

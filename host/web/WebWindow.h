@@ -29,7 +29,8 @@ public:
     // Shows dialogs through `dialogs` (not owned).
     explicit WebWindow(WebDialogDriver& dialogs) : dialogs_(dialogs) {}
 
-    // Answers GET /api/state, POST /api/select {"index": N},
+    // Answers GET /api/state, GET /api/background (the open dialog's
+    // picture, PNG), POST /api/select {"index": N},
     // POST /api/command {"name": NAME}, POST /api/about, POST /api/dialog
     // (WebDialogDriver::act) and POST /api/quit. Unknown names get 404,
     // malformed bodies 400, a command that is not available now 409 with

@@ -290,8 +290,20 @@ TEST_F(WebDialogTest, AboutBoxTextIsWhitelistedAndCtrlCEndsAnOpenWizard) {
     EXPECT_EQ(kinds, "text break text paragraph text link text ");
     EXPECT_THAT(text, HasSubstr("1.1.6"));
     EXPECT_THAT(text, Not(HasSubstr("<")));
+    // Its background picture is served while it is open.
+    ASSERT_TRUE(about["background"]["picture"].is_string());
+    const auto picture = [&] {
+        return client().Get(about["background"]["picture"].get<std::string>(),
+                            {{"Cookie", cookie_}});
+    };
+    auto shown = picture();
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->status, 200);
+    EXPECT_EQ(shown->get_header_value("Content-Type"), "image/png");
+    EXPECT_EQ(shown->body.substr(0, 4), "\x89PNG");
     act("click", {{"id", AboutOk}});
     EXPECT_TRUE(dialog().is_null());
+    EXPECT_EQ(picture()->status, 404);
 
     ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
     act("set", {{"id", SetName}, {"text", "Interrupted"}});

@@ -261,11 +261,22 @@ function showButtons(dialog) {
   });
 }
 
+// The picture or colour the dialog paints behind its controls.
+function showBackground(panel, background) {
+  const picture = byId("dialog-picture");
+  const source = background && background.picture ? background.picture + "?" + dialogView.serial : "";
+  if (source && picture.getAttribute("src") !== source) picture.src = source;
+  picture.hidden = !source;
+  panel.classList.toggle("pictured", Boolean(source));
+  panel.style.backgroundColor = background && background.colour ? background.colour : "";
+}
+
 function showDialogPanel(dialog) {
   const panel = byId("dialog");
   const controls = byId("dialog-controls");
   panel.dataset.serial = String(dialog.serial);
   dialogView.serial = dialog.serial;
+  showBackground(panel, dialog.background);
   setText(byId("dialog-caption"), dialog.caption);
   showPages(dialog);
   const active = dialog.pages.findIndex((page) => page.active);
