@@ -121,14 +121,24 @@ public:
     bool isFileExcluded(const terbin::TBString& name) const;
 
     // Registry persistence under <registry root>/BackupSets/<keyName> in
-    // hive 2. Both set registryKeyName to `keyName`; save gives the set a new
-    // registryIdentity when it had none or is saved under another key, and
-    // writes it with the settings. save writes the settings
-    // (nothing of the run-time side) in one
-    // transaction, so a set is never found half written; load reads them
-    // back, leaving a field whose value is missing at what it held.
-    void save(const terbin::TBString& keyName);
-    void load(const terbin::TBString& keyName);
+    // hive 2. save writes the settings (nothing of the run-time side) in one
+    // transaction, so a set is never found half written. It gives the set a
+    // new registryIdentity when it had none or is saved under another key,
+    // and writes it with the settings. Saved under the key it was loaded from
+    // or last saved under (registryKeyName), it writes only while that key
+    // exists and holds the set's identity (none, for a set stored before
+    // identities were kept), checked inside the transaction: a set removed by
+    // another process is not brought back, and a set saved since under the
+    // same name is not overwritten. 0 with registryKeyName set to `keyName`;
+    // otherwise registryKeyName and registryIdentity are left as they were
+    // and the result is TB_KEY_DELETED when the key was gone or held another
+    // set, else the failure's code.
+    uint32_t save(const terbin::TBString& keyName);
+    // Sets registryKeyName to `keyName` and reads the settings and
+    // registryIdentity back, leaving a setting whose value is missing at what
+    // it held. False when there is no such key: the settings are left alone
+    // and registryIdentity is empty.
+    bool load(const terbin::TBString& keyName);
     // Saves the set, with a new registryIdentity, under a key no other set has: `preferred` when it
     // is free, else the smallest free decimal name. The name is chosen and the set written in one
     // transaction, so processes creating sets at the same time never share a key. Returns the key

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <unordered_set>
@@ -74,12 +75,25 @@ TBString freeKeyName(TBRegistryKey& sets, const TBString& preferred) {
     }
 }
 
-// Writes the settings of `set` and its identity to the subkey
-// `keyName` of `sets`, making the subkey when it is missing.
-void writeSettings(const BackupSet& set, TBRegistryKey& sets, const TBString& keyName) {
+// Writes the settings of `set` and `identity` to the subkey `keyName` of
+// `sets`, making the subkey when it is missing.
+void writeSettings(const BackupSet& set, const TBString& identity, TBRegistryKey& sets,
+                   const TBString& keyName) {
     TBRegistryKey key(sets, keyName, true);
     forEachSetting([&](const auto& setting) { writeValue(key, setting.name, set.*setting.field); });
-    key.setValue(TBRegistryValue(BackupSet::IdentityValueName, set.registryIdentity));
+    key.setValue(TBRegistryValue(BackupSet::IdentityValueName, identity));
+}
+
+// The identity stored in the subkey `keyName` of `sets` (empty for a set
+// stored before identities were kept); none when there is no such key.
+std::optional<TBString> storedIdentity(TBRegistryKey& sets, const TBString& keyName) {
+    TBRegistryKey key(sets, keyName, false);
+    if (!key.isOpen())
+        return std::nullopt;
+    TBValue holder;
+    TBString identity;
+    readValue(key, BackupSet::IdentityValueName, holder, identity);
+    return identity;
 }
 
 // 16 random hex digits: a set's identity, unlike its key name, is never
@@ -123,17 +137,31 @@ TBString BackupSet::registryKeyPath(const TBString& keyName) {
     return setsKeyPath() + L"/" + keyName;
 }
 
-void BackupSet::save(const TBString& keyName) {
-    if (keyName != registryKeyName || registryIdentity.isEmpty())
-        registryIdentity = newIdentity();
-    registryKeyName = keyName;
+uint32_t BackupSet::save(const TBString& keyName) {
+    // Saved again under its own key, the set may write only over itself.
+    const bool again = !registryKeyName.isEmpty() && keyName == registryKeyName;
+    const TBString identity =
+        again && !registryIdentity.isEmpty() ? registryIdentity : newIdentity();
     // The set's own key is made inside the transaction too, so a save cut
     // short leaves no empty key behind for the catalogue to load as a set.
-    // An empty "BackupSets" key, made beforehand, holds no set.
-    TBRegistryKey sets(TBHiveCurrentUser, setsKeyPath(), true);
+    // An empty "BackupSets" key, made beforehand, holds no set; a set saved
+    // again needs its key, so it makes nothing.
+    TBRegistryKey sets(TBHiveCurrentUser, setsKeyPath(), !again);
+    if (!sets.isOpen()) {
+        return again && ::tb_status_getLastError() == terbin::TB_FILE_NOT_FOUND
+                   ? terbin::TB_KEY_DELETED
+                   : ::tb_status_getLastError();
+    }
     TBRegistryTransaction transaction(sets);
-    writeSettings(*this, sets, keyName);
-    transaction.commit();
+    if (again && storedIdentity(sets, keyName) != std::optional(registryIdentity))
+        return terbin::TB_KEY_DELETED;
+    writeSettings(*this, identity, sets, keyName);
+    const uint32_t result = transaction.commit();
+    if (result == terbin::TB_OK) {
+        registryKeyName = keyName;
+        registryIdentity = identity;
+    }
+    return result;
 }
 
 TBString BackupSet::saveNew(const TBString& preferred) {
@@ -147,18 +175,21 @@ TBString BackupSet::saveNew(const TBString& preferred) {
     // the earlier.
     TBRegistryTransaction transaction(sets);
     const TBString keyName = freeKeyName(sets, preferred);
-    writeSettings(*this, sets, keyName);
+    writeSettings(*this, registryIdentity, sets, keyName);
     if (transaction.commit() == terbin::TB_OK)
         registryKeyName = keyName;
     return registryKeyName;
 }
 
-void BackupSet::load(const TBString& keyName) {
+bool BackupSet::load(const TBString& keyName) {
     registryKeyName = keyName;
+    registryIdentity = TBString();
     TBRegistryKey key(TBHiveCurrentUser, registryKeyPath(keyName), false);
+    if (!key.isOpen())
+        return false;
     TBValue holder;
     forEachSetting(
         [&](const auto& setting) { readValue(key, setting.name, holder, this->*setting.field); });
-    registryIdentity = TBString();
     readValue(key, IdentityValueName, holder, registryIdentity);
+    return true;
 }

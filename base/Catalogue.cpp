@@ -1,14 +1,18 @@
 // The catalogue of backup sets: the sets stored in the registry, the default
 // sets of a first run, sets made from definition files and from added folders.
 #include <memory>
+#include <vector>
 
+#include "backupset/BackupSetFields.h"
 #include "base/BackupSetDefinition.h"
 #include "base/ULVbase.h"
 #include "foundation/TBEnvironment.h"
 #include "foundation/TBFilename.h"
 #include "foundation/TBFolder.h"
 #include "foundation/TBRegistry.h"
+#include "foundation/TBResult.h"
 #include "foundation/TBStringArray.h"
+#include "foundation/TBValue.h"
 #include "foundation/XmlFile.h"
 
 using terbin::TBFilename;
@@ -17,6 +21,7 @@ using terbin::TBHiveCurrentUser;
 using terbin::TBRegistryKey;
 using terbin::TBString;
 using terbin::TBStringArray;
+using terbin::TBValue;
 
 namespace {
 
@@ -119,7 +124,102 @@ void createDefaultSets(ULVbase& app) {
     saveDefaultSet(app, *mail);
 }
 
+// A set as the registry holds it, and whether a set of the catalogue is it.
+struct StoredSet {
+    TBString keyName;
+    TBString identity;  // empty for a set stored before identities were kept
+    bool inCatalogue = false;
+};
+
+// Every stored set, in key order, into `stored`. False when the registry
+// cannot be read: a missing store must not read as "every set removed".
+bool readStoredSets(std::vector<StoredSet>& stored) {
+    TBRegistryKey root(TBHiveCurrentUser, TBString(), false);
+    if (!root.isOpen())
+        return false;
+    TBRegistryKey sets(root, BackupSet::setsKeyPath(), false);
+    if (!sets.isOpen())
+        return ::tb_status_getLastError() == terbin::TB_FILE_NOT_FOUND;
+    TBStringArray names;
+    if (sets.keyNames(names) != terbin::TB_OK)
+        return false;
+    for (const TBString& name : names) {
+        TBRegistryKey key(sets, name, false);
+        if (!key.isOpen())
+            continue;  // removed since the names were read
+        StoredSet entry;
+        entry.keyName = name;
+        TBValue holder;
+        const uint32_t result = key.getValue(BackupSet::IdentityValueName, holder);
+        if (result == terbin::TB_OK)
+            entry.identity = holder.toString();
+        else if (result != terbin::TB_FILE_NOT_FOUND)
+            return false;
+        stored.push_back(entry);
+    }
+    return true;
+}
+
+// The stored entry that is `set`: the same key (letter case not counting)
+// holding the same identity; null when there is none.
+StoredSet* storedEntryOf(std::vector<StoredSet>& stored, const BackupSet& set) {
+    const TBString key = set.registryKeyName.foldCase();
+    for (StoredSet& entry : stored) {
+        if (!entry.inCatalogue && entry.keyName.foldCase() == key &&
+            entry.identity == set.registryIdentity) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// Reads the settings of `set` again, unless its key has meanwhile gone to
+// another set. Only the settings change: the outcome of its last run, its
+// counters and its log stay for the window to show.
+void reloadSettings(ULVbase& app, BackupSet& set) {
+    BackupSet stored;
+    if (!stored.load(set.registryKeyName) || stored.registryIdentity != set.registryIdentity)
+        return;
+    const terbin::TBWriteLock guard(app.backupSets);
+    forEachSetting([&](const auto& setting) { set.*setting.field = stored.*setting.field; });
+}
+
 }  // namespace
+
+void ULVbase::reloadBackupSets() {
+    std::vector<StoredSet> stored;
+    if (!readStoredSets(stored))
+        return;
+    BackupSet* const selected = selectedSet();
+    std::vector<BackupSet*> gone;
+    for (BackupSet* set : backupSets) {
+        // A set never saved is not the registry's to take away.
+        if (set == nullptr || set->registryKeyName.isEmpty())
+            continue;
+        // A job or the editor holds a pointer to it.
+        const bool held = hasJob(set) || set == editedSet_;
+        if (StoredSet* entry = storedEntryOf(stored, *set)) {
+            entry->inCatalogue = true;
+            if (!held)
+                reloadSettings(*this, *set);
+        } else if (!held) {
+            gone.push_back(set);
+        }
+    }
+    {
+        const terbin::TBWriteLock guard(backupSets);
+        for (BackupSet* set : gone) backupSets.removeAt(backupSets.indexOf(set));
+    }
+    // Before anything is deleted or appended: a new set may be given the
+    // address of one deleted.
+    selectedIndex = selected == nullptr ? -1 : backupSets.indexOf(selected);
+    for (BackupSet* set : gone) delete set;
+    for (const StoredSet& entry : stored) {
+        auto set = std::make_unique<BackupSet>();
+        if (!entry.inCatalogue && set->load(entry.keyName))
+            appendSet(*this, std::move(set));
+    }
+}
 
 void ULVbase::loadBackupSets() {
     TBStringArray names;

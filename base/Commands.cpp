@@ -313,6 +313,13 @@ void ULVbase::OnUpdateDisallowWhenRunning(CCmdUI& cmdUI) {
 }
 
 void ULVbase::editBackupSet(BackupSet* set) {
+    // A reload while the editor is open must not delete the set under it.
+    editedSet_ = set;
+    editAndSave(set);
+    editedSet_ = nullptr;
+}
+
+void ULVbase::editAndSave(BackupSet* set) {
     // The editor shows the library's own windows and resources.
     AFX_MANAGE_STATE(AfxGetStaticModuleState());
     lastRefusal = TBString();
@@ -336,8 +343,15 @@ void ULVbase::editBackupSet(BackupSet* set) {
             lastRefusal = L"backup set " + draft.backupName + L" could not be saved";
             return;
         }
-    } else {
-        draft.save(draft.registryKeyName);
+    } else if (const uint32_t result = draft.save(draft.registryKeyName); result != 0) {
+        // The set stays as it was; the next reload of the catalogue drops
+        // one that was removed.
+        lastRefusal = L"backup set " + set->backupName +
+                      (result == terbin::TB_KEY_DELETED
+                           ? TBString(L" was removed or replaced by another program, so the "
+                                      L"changes were not saved")
+                           : L" could not be saved - error=" + TBString::valueOf(result));
+        return;
     }
     *set = draft;
     set->status = Ready;

@@ -48,6 +48,9 @@ int ULVbase::ExitInstance() {
 void ULVbase::shutdown() {
     threadPool.setNotificationFunction(nullptr);
     threadPool.shutdown();
+    // Queued jobs are destroyed without notice.
+    const std::lock_guard hold(jobsMutex_);
+    jobsOfSet_.clear();
 }
 
 void ULVbase::startBackupSet(BackupSet* set) {
@@ -66,19 +69,40 @@ void ULVbase::startBackupSet(BackupSet* set) {
     set->stopRequested = false;
     set->waitingForDiskSpace = false;
     auto* job = new BackupJob(set, *this);
+    // Counted before it is queued: the job may end before add() returns.
+    countJob(set, 1);
     // A pool that refuses the job (it has been shut down) leaves it with us;
     // the set then simply stays NotStarted.
-    if (threadPool.add(job) != 0)
+    if (threadPool.add(job) != 0) {
+        countJob(set, -1);
         delete job;
+    }
+}
+
+bool ULVbase::hasJob(const BackupSet* set) {
+    const std::lock_guard hold(jobsMutex_);
+    return jobsOfSet_.contains(set);
+}
+
+void ULVbase::countJob(const BackupSet* set, int change) {
+    const std::lock_guard hold(jobsMutex_);
+    if ((jobsOfSet_[set] += change) <= 0)
+        jobsOfSet_.erase(set);
 }
 
 bool ULVbase::canClose() {
     return !busy && threadPool.getTotalJobCount() == 0;
 }
 
-void ULVbase::onJobNotification(TBJob* /*job*/, int code) {
+void ULVbase::onJobNotification(TBJob* job, int code) {
     if (code != TBThreadPool::JobFinished)
         return;
+    // Before the done message: the window may reload the catalogue on it,
+    // and a set removed elsewhere can go once no job holds it.
+    if (auto* backupJob = dynamic_cast<BackupJob*>(job)) {
+        if (auto* app = dynamic_cast<ULVbase*>(&backupJob->context))
+            app->countJob(backupJob->backupSet, -1);
+    }
     CWinApp* app = AfxGetApp();
     if (app && app->m_pMainWnd)
         PostMessageW(app->m_pMainWnd->GetSafeHwnd(), WM_BACKUP_JOB_DONE, 0, 0);

@@ -6,14 +6,16 @@
 // dates, the computer folder and the default target).
 //
 // Threads: every operation runs on the user-interface thread except
-// onJobNotification, which the pool calls on its worker thread. runAllowed,
-// backupDate and backupDateTime are read by running jobs without a lock; the
-// dates are rewritten only while the pool is empty.
+// onJobNotification, which the pool calls on its worker thread, and hasJob.
+// runAllowed, backupDate and backupDateTime are read by running jobs without
+// a lock; the dates are rewritten only while the pool is empty.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <unordered_map>
 
 #include "backupset/BackupSet.h"
 #include "base/BackupSetEditor.h"
@@ -51,13 +53,25 @@ public:
     void startBackupSet(BackupSet* set);
     // True when busy is false and no job is queued or running.
     bool canClose();
-    // The pool's notification: posts WM_BACKUP_JOB_DONE to the main window
-    // for code 3 (a job has finished); other codes are ignored.
+    // The pool's notification: for code 3 (a job has finished) the job stops
+    // counting for its set (hasJob), then WM_BACKUP_JOB_DONE is posted to the
+    // main window; other codes are ignored.
     static void onJobNotification(terbin::TBJob* job, int code);
 
     // Catalogue. Loads every stored set; on a first run (none stored) sets
     // firstRun and creates and saves the default sets.
     void loadBackupSets();
+    // Brings the catalogue in line with the registry after another process
+    // changed it; writes nothing. A set whose key still holds its identity
+    // keeps its object, and unless it is held (a job of it queued or running,
+    // or being edited) its settings are read again. A stored set that is not
+    // in the catalogue is appended, in key order. A set whose key is gone or
+    // holds another set leaves the catalogue and is deleted, unless it is
+    // held: then it stays until a reload after that. A set never saved stays.
+    // selectedIndex follows the selected set, -1 when it left. A registry
+    // that cannot be read changes nothing. Takes the catalogue's write lock
+    // for each change, so jobs reading it meanwhile see whole sets.
+    void reloadBackupSets();
     // Creates a set from a definition file, makes its relative sources
     // absolute against the file's folder, appends it and saves it under the
     // smallest free key name (chosen and saved in one transaction). A file
@@ -144,7 +158,10 @@ public:
     // that is no plain name (BackupSet::isPlainName) or a failed first save
     // leaves `set` as it was, with modified false and lastRefusal saying why.
     // After a save the editor finishes what else the person asked for
-    // (BackupSetEditor::saved); what it could not do is in lastRefusal.
+    // (BackupSetEditor::saved); what it could not do is in lastRefusal. A set
+    // whose key another process removed or gave to another set meanwhile is
+    // not saved (nor its key made again), and a save that fails is refused
+    // like a first one. While the editor is open a reload keeps the set.
     void editBackupSet(BackupSet* set);
     // Registers the dialog templates and pictures of the resource `library`
     // with the UI stand-in; a library without them registers nothing.
@@ -153,12 +170,27 @@ public:
     BackupSet* selectedSet();
     // Whether the pool holds a job, queued or running.
     bool isBackupInProgress();
+    // Whether the pool holds a job of `set`, queued or running. Any thread.
+    bool hasJob(const BackupSet* set);
 
     HINSTANCE instanceHandle = nullptr;
     HINSTANCE resourceHandle = nullptr;
     // The catalogue, in catalogue order; owns every set. Appends take its
     // write lock.
     terbin::TBLockableArray<BackupSet*> backupSets{8};
+
+private:
+    // Counts the jobs of `set` in the pool up or down.
+    void countJob(const BackupSet* set, int change);
+    void editAndSave(BackupSet* set);
+
+    // Declared before the pool, which may still end jobs while it is destroyed.
+    std::mutex jobsMutex_;
+    std::unordered_map<const BackupSet*, int> jobsOfSet_;
+    // The set editBackupSet is working on; null when none.
+    const BackupSet* editedSet_ = nullptr;
+
+public:
     // One worker: queued sets run one after another in the order queued.
     terbin::TBThreadPool threadPool{1};
     // The editor that creates and changes sets; installed by the host, not
