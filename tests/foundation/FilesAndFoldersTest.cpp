@@ -1,7 +1,5 @@
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <set>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -22,29 +20,6 @@ TEST(TBFilename, CleansTheFormsUsersType) {
         {L"/", L"/"}};
     for (const auto& [in, out] : cases)
         EXPECT_EQ(TBFilename::fix(in), TBString(out)) << TBString(in).narrow();
-}
-
-TEST(TBFolderListing, ClassifiesEntriesWithoutOpeningThem) {
-    TempDir dir;
-    writeFile(dir / "file", "x");
-    makeDirs(dir / "sub");
-    ASSERT_EQ(symlink("sub", (dir / "dirlink").c_str()), 0);
-    ASSERT_EQ(symlink("file", (dir / "filelink").c_str()), 0);
-    ASSERT_EQ(symlink("nowhere", (dir / "dangling").c_str()), 0);
-    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-    ASSERT_EQ(mknod((dir / "sock").c_str(), S_IFSOCK | 0600, 0), 0);
-
-    TBFolder folder(TBString::fromBytes(dir.path()));
-    ASSERT_TRUE(folder.isOpen());
-    std::set<std::string> files, folders, other;
-    TBFileInfo info;
-    while (folder.read(info) == 0) {
-        auto& bucket = info.isFile() ? files : info.isDirectory() ? folders : other;
-        bucket.insert(info.getName().narrow() + (info.isSymbolicLink() ? "@" : ""));
-    }
-    EXPECT_EQ(files, (std::set<std::string>{"file", "filelink@"}));
-    EXPECT_EQ(folders, (std::set<std::string>{".", "..", "sub", "dirlink@"}));
-    EXPECT_EQ(other, (std::set<std::string>{"dangling@", "fifo", "sock"}));
 }
 
 TEST(TBFolderCreate, MakesParentsAndReportsFullDisk) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -33,38 +32,6 @@ TEST_F(TBFileLockTest, SecondLockInTheSameProcessIsRefusedUntilTheFirstIsRelease
     first.release();
     EXPECT_EQ(readFile(path), "");
     EXPECT_EQ(second.acquire(lockPath), TB_OK);
-}
-
-TEST_F(TBFileLockTest, AnotherProcessHoldsTheLockUntilItEnds) {
-    int up[2], down[2];
-    ASSERT_EQ(pipe(up), 0);
-    ASSERT_EQ(pipe(down), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Holds the lock until the parent closes its end of `down`.
-        close(down[1]);
-        TBFileLock lock;
-        const char held = lock.acquire(lockPath) == TB_OK ? 'y' : 'n';
-        char byte;
-        _exit(write(up[1], &held, 1) == 1 && read(down[0], &byte, 1) == 0 ? 0 : 1);
-    }
-    close(up[1]);
-    close(down[0]);
-    char held = 0;
-    EXPECT_EQ(read(up[0], &held, 1), 1);
-    EXPECT_EQ(held, 'y');
-    TBFileLock lock;
-    EXPECT_EQ(lock.acquire(lockPath), TB_LOCK_HELD);
-    EXPECT_EQ(lock.holder(), child);
-    close(down[1]);
-    int status = -1;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
-    close(up[0]);
-    // Its id is still in the file, but its lock ended with it.
-    EXPECT_EQ(readFile(path), std::to_string(child) + "\n");
-    EXPECT_EQ(lock.acquire(lockPath), TB_OK);
 }
 
 TEST_F(TBFileLockTest, FailuresHoldNothingAndDamageNothing) {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/SystemInterface.h"
+#include "support/FaultySystem.h"
 #include "support/TempDir.h"
 
 using namespace terbin;
@@ -53,17 +53,6 @@ std::vector<std::string> loggedLines(const std::string& path, int keep = 0,
     return lines;
 }
 
-// Fails every write reaching the system, as a full disk would.
-class FailingWrites : public SystemInterfaceWrapper {
-public:
-    FailingWrites() : SystemInterfaceWrapper(tb_realSystem()) { tb_setSystem(this); }
-    ~FailingWrites() override { tb_setSystem(nullptr); }
-    ssize_t write(int, const void*, size_t) override {
-        errno = ENOSPC;
-        return -1;
-    }
-};
-
 class LogFileTest : public ::testing::Test {
 protected:
     uint32_t install(const std::string& limits, const std::string& file) {
@@ -75,7 +64,7 @@ protected:
     TBLog log{L"test"};
 };
 
-TEST_F(LogFileTest, LineCarriesLocalTimeLevelApplicationAndExactMessageAndReadsBack) {
+TEST_F(LogFileTest, LineCarriesLocalTimeLevelApplicationAndExactMessage) {
     ASSERT_EQ(install("100000;3", path), 0u);
     log.error("disk %s is %d%% full", "D", 93);
     log.application(L"Ulvaren");
@@ -89,19 +78,7 @@ TEST_F(LogFileTest, LineCarriesLocalTimeLevelApplicationAndExactMessageAndReadsB
         loggedLines(path),
         (std::vector<std::string>{"ERROR disk D is 93% full", "DEBUG Ulvaren:    three\tand a tab",
                                   "WARNING Ulvaren: Ulvaren: named again"}));
-    // Reading a line back takes off the stamp, the level and one "Ulvaren: ".
-    const std::pair<const char*, const char*> parts[] = {{"ERROR", "disk D is 93% full"},
-                                                         {"DEBUG", "   three\tand a tab"},
-                                                         {"WARNING", "Ulvaren: named again"}};
-    std::istringstream in(readFile(path));
-    for (const auto& [level, message] : parts) {
-        std::string line;
-        ASSERT_TRUE(std::getline(in, line));
-        const auto parsed = TBLog::parseLine(line, "Ulvaren");
-        ASSERT_TRUE(parsed) << line;
-        EXPECT_EQ(parsed->time + " " + parsed->level + " " + parsed->message,
-                  line.substr(0, 20) + level + " " + message);
-    }
+    // Only a line with the stamp as written reads back as one.
     EXPECT_FALSE(TBLog::parseLine("2026-12-06T10:15:00 INFO x", "Ulvaren"));
 }
 
@@ -124,7 +101,8 @@ TEST_F(LogFileTest, RotationKeepsOldFilesAndNeverPassesTheLimit) {
 TEST_F(LogFileTest, FailedWriteLeavesErrnoAloneAndLaterLinesArrive) {
     ASSERT_EQ(install("100000;3", path), 0u);
     {
-        FailingWrites diskFull;
+        FaultySystem diskFull;
+        diskFull.fail(FaultySystem::Write, "", ENOSPC);
         errno = EXDEV;
         log.error("lost");
         EXPECT_EQ(errno, EXDEV);

@@ -12,7 +12,6 @@
 
 #include "foundation/TBResult.h"
 #include "support/Eventually.h"
-#include "support/TempDir.h"
 
 using namespace terbin;
 using namespace std::chrono_literals;
@@ -44,7 +43,6 @@ protected:
     }
 
     TBProcess process;
-    TempDir dir;
 };
 
 TEST_F(TBProcessTest, ExitCodeIsTheProgramsOr128PlusTheSignalAndStartFailuresHaveTheirCodes) {
@@ -97,26 +95,4 @@ TEST_F(TBProcessTest, TimeOutEndsTheWholeGroupKillingWhatIgnoresTermAfterTheGrac
         });
     }
     for (std::thread& worker : runs) worker.join();
-}
-
-TEST_F(TBProcessTest, WaitCalledOffEndsTheWholeGroupAsATimeOutDoes) {
-    // The script and a child of it run until ended; the script's id marks
-    // that both have started.
-    const std::string started = dir / "started";
-    const TBString line =
-        TBString::fromBytes("sh -c 'sleep 30 & echo $! > \"" + started + ".tmp\"; mv \"" + started +
-                            ".tmp\" \"" + started + "\"; wait'");
-    ASSERT_EQ(process.create(line), TB_OK);
-    EXPECT_EQ(process.waitUntilStopped(TBProcess::INFINITE_WAIT, [&] { return !exists(started); }),
-              TBProcess::TB_CANCELLED);
-    EXPECT_EQ(process.getExitCode(), 128 + SIGTERM) << "ended by SIGTERM, no SIGKILL needed";
-    EXPECT_EQ(process.waitUntilStopped(0), TBProcess::TB_CANCELLED) << "the result is kept";
-    const int group = -process.getProcessId();
-    EXPECT_TRUE(eventually([group] { return kill(group, 0) != 0 && errno == ESRCH; }));
-
-    // A process that ends by itself while the caller still waits gives its
-    // own exit code.
-    ASSERT_EQ(process.create(L"sh -c 'exit 4'"), TB_OK);
-    EXPECT_EQ(process.waitUntilStopped(TBProcess::INFINITE_WAIT, [] { return true; }), TB_OK);
-    EXPECT_EQ(process.getExitCode(), 4);
 }
