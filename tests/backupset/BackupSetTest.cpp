@@ -3,23 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "backupset/BackupSet.h"
-#include "backupset/BackupSetFields.h"
+#include "tests/backupset/SettingValues.h"
 
 using terbin::TBString;
 
 namespace {
-
-// Values unlike every default and unlike each other.
-void fill(TBString& text, int n) {
-    text = L"/setting " + TBString::valueOf(n);
-}
-void fill(int32_t& number, int n) {
-    number = 1000 + n;
-}
-void fill(terbin::TBStringArray& list, int n) {
-    list = terbin::TBStringArray{L"/entry " + TBString::valueOf(n), L"/entry"};
-}
 
 // The activity snapshot as "activity message|source|target copied/size".
 std::string stateOf(BackupSet& set) {
@@ -45,8 +33,7 @@ std::vector<std::wstring> statistics(const BackupSet& set) {
 
 TEST(BackupSetCopy, TakesSettingsAndStatisticsButAssignmentKeepsItsOwnRunState) {
     BackupSet source;
-    int n = 0;
-    forEachSetting([&](const auto& setting) { fill(source.*setting.field, n++); });
+    const auto settings = fillSettings(source, 1);
     source.registryKeyName = L"BackupSet3";
     source.foldersScanned = 1;
     source.foldersSkipped = 2;
@@ -64,10 +51,7 @@ TEST(BackupSetCopy, TakesSettingsAndStatisticsButAssignmentKeepsItsOwnRunState) 
     target = source;
     const BackupSet copied(source);
     for (const BackupSet* copy : {static_cast<const BackupSet*>(&target), &copied}) {
-        forEachSetting([&](const auto& setting) {
-            EXPECT_EQ(copy->*setting.field, source.*setting.field)
-                << TBString(setting.name).narrow();
-        });
+        EXPECT_EQ(settingsOf(*copy), settings);
         EXPECT_EQ(statistics(*copy), statistics(source));
         EXPECT_EQ(copy->registryKeyName, source.registryKeyName);
     }

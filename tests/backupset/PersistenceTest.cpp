@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "backupset/BackupSet.h"
-#include "backupset/BackupSetFields.h"
 #include "foundation/TBRegistry.h"
 #include "foundation/TBResult.h"
 #include "support/Seed.h"
 #include "support/TempDir.h"
+#include "tests/backupset/SettingValues.h"
 
 using namespace terbin;
 
@@ -54,20 +53,6 @@ std::vector<std::wstring> spelling(const wchar_t* line) {
     return words;
 }
 
-// The one value that load reads but save leaves alone.
-
-std::wstring show(const TBString& text) {
-    return text.str();
-}
-std::wstring show(int32_t number) {
-    return TBString::valueOf(number).str();
-}
-std::wstring show(const TBStringArray& list) {
-    std::wstring out = L"list of " + TBString::valueOf(list.size()).str();
-    for (const TBString& entry : list) out += L"\n  " + entry.str();
-    return out;
-}
-
 // A stored value as show gives the field it was written from.
 std::wstring showStored(const TBValue& value) {
     if (value.getType() == RegString)
@@ -77,40 +62,6 @@ std::wstring showStored(const TBValue& value) {
     TBStringArray entries;
     TBMultiString(value).toStringArray(entries);
     return show(entries);
-}
-
-// The settings that save writes as "name: value" lines, so a failed
-// comparison shows what differs.
-std::vector<std::wstring> settingsOf(const BackupSet& set) {
-    std::vector<std::wstring> lines;
-    forEachSetting([&](const auto& setting) {
-        lines.push_back(std::wstring(setting.name) + L": " + show(set.*setting.field));
-    });
-    return lines;
-}
-
-// Texts hold non-ASCII letters and raw bytes.
-const TBString Odd = TBString::fromBytes("/m\xc3\xbcll/\xff\xfe \xe6\x97\xa5 ") + L"\U0001F600";
-
-void fill(TBString& text, int n, int) {
-    text = Odd + TBString::valueOf(n);
-}
-void fill(int32_t& number, int n, int) {
-    number = n;
-}
-void fill(TBStringArray& list, int n, int variant) {
-    list.clear();
-    for (int i = 0; i < variant + n % 3; ++i) list.add(Odd + TBString::valueOf(i));
-}
-
-// Gives every setting that save writes a value unlike the defaults, unlike
-// the other settings and unlike other variants, lists also in their length.
-// Returns them as settingsOf gives them.
-std::vector<std::wstring> fillSettings(BackupSet& set, int variant) {
-    int n = 100 * variant;
-    forEachSetting([&](const auto& setting) { fill(set.*setting.field, n++, variant); });
-    set.excludeFolders.add(L"");
-    return settingsOf(set);
 }
 
 std::vector<std::wstring> loaded(const TBString& keyName) {
