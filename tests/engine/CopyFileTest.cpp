@@ -174,32 +174,27 @@ TEST_F(CopyFileTest, SourceChangedWhileCopiedIsCopiedAgainAndFailsWhenItChangesE
     const std::string from = source + "/doc", to = target + "/doc";
     writePatternFile(from, 3 * Chunk);
     setMtime(from, 1600000000);
-    {
-        FaultySystem faults;
-        // Once the first chunk is read, the file's start is rewritten: only
-        // the modification time tells.
-        faults.on(FaultySystem::Read, "src/doc", [&](int call) {
-            if (call == 1)
-                std::fstream(from, std::ios::in | std::ios::out | std::ios::binary) << "NEWER";
-            return 0;
-        });
-        EXPECT_EQ(copy(from, to), 0u);
-    }
+    FaultySystem faults;
+    // Once the first chunk is read, the file's start is rewritten: only the
+    // modification time tells.
+    faults.on(FaultySystem::Read, "src/doc", [&](int call) {
+        if (call == 1)
+            std::fstream(from, std::ios::in | std::ios::out | std::ios::binary) << "NEWER";
+        return 0;
+    });
+    EXPECT_EQ(copy(from, to), 0u);
     EXPECT_TRUE(sameContents(from, to));
     EXPECT_EQ(statOf(to).st_mtim.tv_nsec, statOf(from).st_mtim.tv_nsec);
 
     const std::string busy = source + "/busy";
     writePatternFile(busy, 2 * Chunk);
     writeFile(target + "/busy", "previous backup");
-    {
-        FaultySystem faults;
-        // Every look at the file finds it longer.
-        faults.on(FaultySystem::Examine, "src/busy", [&](int) {
-            std::ofstream(busy, std::ios::app) << "+";
-            return 0;
-        });
-        EXPECT_EQ(copy(busy, target + "/busy"), static_cast<uint32_t>(EBUSY));
-    }
+    // Every look at the file finds it longer.
+    faults.on(FaultySystem::Examine, "src/busy", [&](int) {
+        std::ofstream(busy, std::ios::app) << "+";
+        return 0;
+    });
+    EXPECT_EQ(copy(busy, target + "/busy"), static_cast<uint32_t>(EBUSY));
     EXPECT_EQ(readFile(target + "/busy"), "previous backup");
     EXPECT_THAT(messages(), ElementsAre("File " + busy + " changed while it was copied"));
     EXPECT_THAT(strings(set.failedFiles), ElementsAre(busy));
