@@ -94,30 +94,14 @@ TEST_F(SetCommandsTest, FirstRunMakesTheHomeSetThatLeavesOutCachesTrashAndScratc
 TEST_F(SetCommandsTest, NewAndEditFromStandardInputMakeASetThatListAndRunUse) {
     // Every page in turn; a count that is no number is refused, naming the
     // field, and the sheet stays open until it is put right.
-    const Result created = withInput("new",
-                                     "set 1008 Docs\n"
-                                     "set 1012 many\n"
-                                     "ok\n"
-                                     "set 1012 3\n"
-                                     "check 1014 on\n"
-                                     "set 1005 " +
-                                         dir / "out" +
-                                         "\n"
-                                         "select 1009 1\n"
-                                         "check 1010 off\n"
-                                         "check 1013 off\n"
-                                         "next\n"
-                                         "click 1013\n" +
-                                         dir / "src" +
-                                         "\n"
-                                         "lines 1006\n"
-                                         "*.tmp\n"
-                                         ".\n"
-                                         "next\n"
-                                         "next\n"
-                                         "next\n"
-                                         "ok\n"
-                                         "yes\n");
+    const std::string input =
+        "set 1008 Docs\nset 1012 many\nok\nset 1012 3\ncheck 1014 on\nset 1005 " + dir / "out" +
+        "\nselect 1009 1\ncheck 1010 off\ncheck 1013 off\nnext\n"  // name and target
+        "click 1013\n" +
+        dir / "src" +
+        "\nlines 1006\n*.tmp\n.\nnext\n"  // sources
+        "next\nnext\nok\nyes\n";          // the scripts and options; make the target
+    const Result created = withInput("new", input);
     EXPECT_EQ(created.status, 0) << created.out;
     EXPECT_THAT(created.out, HasSubstr("[5 Options"));
     EXPECT_THAT(created.out, HasSubstr("refused: \"Number of backup subfolders to keep\" needs a "
@@ -133,10 +117,7 @@ TEST_F(SetCommandsTest, NewAndEditFromStandardInputMakeASetThatListAndRunUse) {
 
     // The wizard opens on the set's stored values; a new target that is not
     // there yet is made once the person agrees.
-    const Result edited = withInput("edit Docs", "set 1005 " + dir / "out2" +
-                                                     "\n"
-                                                     "ok\n"
-                                                     "yes\n");
+    const Result edited = withInput("edit Docs", "set 1005 " + dir / "out2" + "\nok\nyes\n");
     EXPECT_EQ(edited.status, 0) << edited.out;
     EXPECT_THAT(edited.out, HasSubstr("Name of the backup set: \"Docs\""));
     EXPECT_THAT(edited.out, HasSubstr("[x] Back up into this folder"));
