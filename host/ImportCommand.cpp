@@ -94,15 +94,14 @@ int importSets(const HostOptions& options, const std::vector<std::string>& files
             continue;
         }
         BackupSet* set = theBaseApp.backupSets[theBaseApp.backupSets.size() - 1];
-        // A set that could not be saved has no key to save the target under.
-        if (!target.empty() && !set->registryKeyName.isEmpty()) {
+        // A set that could not be saved has no key; one removed or replaced
+        // by another program meanwhile refuses the second save.
+        bool saved = !set->registryKeyName.isEmpty();
+        if (saved && !target.empty()) {
             set->setTargetFolder(TBString::fromBytes(absolutePath(target)));
-            set->save(set->registryKeyName);
+            saved = set->save(set->registryKeyName) == 0;
         }
-        // Saving reports nothing itself: look for the set where it must be.
-        const TBString key = BackupSet::registryKeyPath(set->registryKeyName);
-        if (set->registryKeyName.isEmpty() ||
-            !terbin::TBRegistryKey(terbin::TBHiveCurrentUser, key, false).isOpen()) {
+        if (!saved) {
             throw HostError{
                 "registry " + terbin::tb_registry_storePath(terbin::TBHiveCurrentUser).narrow() +
                 ": the set from " + TBString::escapeBytes(path) + " could not be saved"};

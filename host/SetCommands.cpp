@@ -160,7 +160,9 @@ int addFolder(const HostOptions& options, const std::string& path, const std::st
                     describe(*added).c_str(), folder.escaped().c_str());
         return 0;
     }
-    added->save(added->registryKeyName);
+    if (added->save(added->registryKeyName) != 0)
+        throw HostError{"backup set " + describe(*added) +
+                        " was removed or replaced by another program; the folder was not added"};
     std::printf("added source %s to backup set %s\n", folder.escaped().c_str(),
                 describe(*added).c_str());
     return 0;
