@@ -24,6 +24,7 @@ using terbin::TBString;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 namespace fs = std::filesystem;
 
@@ -75,6 +76,7 @@ TEST_F(WalkTest, EntriesThatCannotBeExaminedFailWhileVanishedOnesAreLeftOut) {
     EXPECT_EQ(set.status, Failed);
     EXPECT_THAT(strings(set.failedFiles), ElementsAre(source + "/sub/c.txt"));
     EXPECT_TRUE(set.failedFolders.isEmpty());
+    EXPECT_THAT(log(), Contains(HasSubstr("Can't open " + source + "/sub/c.txt for reading")));
     EXPECT_EQ(readFile(target + "/sub/deeper/d.txt"), "delta");
 
     // A folder's first examination is its parent's listing of it.
