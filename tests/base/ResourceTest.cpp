@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "base/ULVbase.h"
@@ -10,40 +12,19 @@
 
 namespace {
 
-// The controls the dialogs' code uses, by template, with their kinds.
-const std::map<unsigned, std::vector<std::pair<int, ControlKind>>> Used = {
-    {100, {{1018, ControlKind::Static}, {1019, ControlKind::Html}}},
-    {131,
-     {{1008, ControlKind::Edit},
-      {1014, ControlKind::CheckBox},
-      {1005, ControlKind::Edit},
-      {1006, ControlKind::Button},
-      {1009, ControlKind::ComboBox},
-      {1010, ControlKind::CheckBox},
-      {1011, ControlKind::CheckBox},
-      {1012, ControlKind::Edit},
-      {1013, ControlKind::CheckBox},
-      {1015, ControlKind::CheckBox}}},
-    {132,
-     {{1004, ControlKind::MultiLineEdit},
-      {1005, ControlKind::MultiLineEdit},
-      {1006, ControlKind::MultiLineEdit},
-      {1007, ControlKind::MultiLineEdit},
-      {1013, ControlKind::Button}}},
-    {139,
-     {{1026, ControlKind::CheckBox},
-      {1007, ControlKind::Edit},
-      {1008, ControlKind::Edit},
-      {1025, ControlKind::Button},
-      {1022, ControlKind::CheckBox},
-      {1023, ControlKind::CheckBox},
-      {1024, ControlKind::CheckBox},
-      {1019, ControlKind::Edit},
-      {1027, ControlKind::Static},
-      {1028, ControlKind::Static}}},
-    {134,
-     {{1016, ControlKind::CheckBox}, {1017, ControlKind::CheckBox}, {1018, ControlKind::CheckBox}}},
-};
+// The controls the dialogs' code uses, by template: each its id and its kind,
+// S static, H HTML, E edit, M multi-line edit, B button, C check box or L
+// drop-down list.
+const std::map<unsigned, const char*> Used = {
+    {100, "1018S 1019H"},
+    {131, "1008E 1014C 1005E 1006B 1009L 1010C 1011C 1012E 1013C 1015C"},
+    {132, "1004M 1005M 1006M 1007M 1013B"},
+    {139, "1026C 1007E 1008E 1025B 1022C 1023C 1024C 1019E 1027S 1028S"},
+    {134, "1016C 1017C 1018C"}};
+const std::string KindLetters = "SHEMBCL";
+constexpr ControlKind Kinds[] = {
+    ControlKind::Static, ControlKind::Html,     ControlKind::Edit,    ControlKind::MultiLineEdit,
+    ControlKind::Button, ControlKind::CheckBox, ControlKind::ComboBox};
 
 TEST(ResourceLibrary, GivesEveryDialogEachControlItsCodeUsesWithALabelAndThePicture) {
     ASSERT_EQ(AfxWinInit(), TRUE);
@@ -51,7 +32,11 @@ TEST(ResourceLibrary, GivesEveryDialogEachControlItsCodeUsesWithALabelAndThePict
         const std::optional<DialogTemplate> dialog = AfxFindDialogTemplate(id);
         ASSERT_TRUE(dialog) << id;
         EXPECT_FALSE(dialog->caption.isEmpty()) << id;
-        for (const auto& [control, kind] : controls) {
+        std::istringstream list(controls);
+        for (std::string entry; list >> entry;) {
+            ASSERT_NE(KindLetters.find(entry.back()), std::string::npos) << entry;
+            const int control = std::stoi(entry);
+            const ControlKind kind = Kinds[KindLetters.find(entry.back())];
             int found = 0;
             for (const ControlRecord& record : dialog->controls) {
                 if (record.id != control)
