@@ -126,7 +126,31 @@ json segmentsOf(const std::string& html) {
     return segments;
 }
 
-json controlOf(const ControlRecord& control) {
+// `colour` (0x00BBGGRR) as CSS; null for the default and for none.
+json cssColour(COLORREF colour) {
+    if ((colour & 0xFF000000) != 0)
+        return nullptr;
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour & 0xFF, (colour >> 8) & 0xFF,
+                  (colour >> 16) & 0xFF);
+    return text;
+}
+
+// How a coloured text control asks to be drawn; null for any other.
+json styleOf(const CDialogItem* bound) {
+    const auto* coloured = dynamic_cast<const CColorStatic*>(bound);
+    if (coloured == nullptr)
+        return nullptr;
+    // A weight of 1 is the bold flag; larger ones are weights as fonts count them.
+    const int weight = coloured->fontWeight();
+    return json{{"colour", cssColour(coloured->textColour())},
+                {"background", cssColour(coloured->backgroundColour())},
+                {"size", coloured->fontSize()},
+                {"bold", weight == 1 || weight >= 600},
+                {"padding", coloured->padding()}};
+}
+
+json controlOf(const ControlRecord& control, const CDialogItem* bound) {
     json items = json::array();
     for (int i = 0; i < control.items.size(); ++i) items.push_back(control.items[i].narrow());
     json entry{{"id", control.id},
@@ -141,6 +165,7 @@ json controlOf(const ControlRecord& control) {
                {"enabled", control.enabled}};
     if (control.kind == ControlKind::Html)
         entry["segments"] = segmentsOf(control.label.narrow());
+    entry["style"] = styleOf(bound);
     return entry;
 }
 
@@ -365,10 +390,7 @@ void addBackground(ModalSession& session, json& dialog) {
         if (operation.kind == CDC::Operation::Kind::DrawPicture) {
             background["picture"] = "/api/background";
         } else {
-            char colour[8];
-            std::snprintf(colour, sizeof colour, "#%02x%02x%02x", operation.colour & 0xFF,
-                          (operation.colour >> 8) & 0xFF, (operation.colour >> 16) & 0xFF);
-            background["colour"] = colour;
+            background["colour"] = cssColour(operation.colour);
         }
     }
     dialog["background"] = std::move(background);
@@ -420,7 +442,7 @@ json WebDialogDriver::describe() const {
         }
         for (const ControlRecord& control : session.controls()) {
             if (control.visible)
-                dialog["controls"].push_back(controlOf(control));
+                dialog["controls"].push_back(controlOf(control, session.boundControl(control.id)));
         }
         dialog["okEnabled"] = session.isOkEnabled();
         addButtons(session, dialog);

@@ -276,7 +276,9 @@ TEST_F(WebDialogTest, AboutBoxTextIsWhitelistedAndCtrlCEndsAnOpenWizard) {
     const json about = dialog();
     ASSERT_TRUE(about.is_object());
     EXPECT_FALSE(about["sheet"]);
-    EXPECT_EQ(control(about, AboutTitle)["label"], "Ulvaren");
+    const json title = control(about, AboutTitle);
+    EXPECT_EQ(title["label"], "Ulvaren");
+    EXPECT_EQ(title["style"]["colour"], "#0000c8");
     std::string kinds, text;
     const json body = control(about, AboutText);
     for (const json& segment : body["segments"]) {

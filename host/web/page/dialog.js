@@ -165,6 +165,15 @@ function buildControl(control) {
   return box;
 }
 
+// The colours, size and margin a coloured text control asks for.
+function applyStyle(element, style) {
+  element.style.color = style && style.colour ? style.colour : "";
+  element.style.backgroundColor = style && style.background ? style.background : "";
+  element.style.fontSize = style && style.size > 0 ? style.size + "pt" : "";
+  element.style.fontWeight = style && style.bold ? "bold" : "";
+  element.style.padding = style && style.padding > 0 ? style.padding + "px" : "";
+}
+
 // Brings a built control up to its record; a field the person is typing in
 // keeps what they typed.
 function updateControl(box, control) {
@@ -172,6 +181,7 @@ function updateControl(box, control) {
   if (!element) return;
   if ("disabled" in element) element.disabled = !control.enabled;
   box.classList.toggle("disabled", !control.enabled);
+  if (control.kind === "static" || control.kind === "html") applyStyle(element, control.style);
   switch (control.kind) {
     case "edit":
     case "multiline": {
