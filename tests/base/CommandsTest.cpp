@@ -278,7 +278,7 @@ TEST_F(Commands, StartAndStopActOnlyWhereTheirRulesLetThem) {
 
 // Add works on an empty catalogue, which its update rule disables, and
 // refuses a name that is no folder name from any editor. (A cancelled new
-// set is seen storing nothing through the wizard.)
+// set is seen adding nothing through the host's new command.)
 TEST_F(Commands, AddAppendsOnlyASavedSetEvenToAnEmptyCatalogue) {
     EXPECT_EQ(calls(&ULVbase::OnUpdateAddBackupSet), "E0");
     editor.name = "a/b";
