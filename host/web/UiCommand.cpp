@@ -24,6 +24,7 @@
 #include "base/ULVbase.h"
 #include "foundation/TBFileLock.h"
 #include "foundation/TBRegistry.h"
+#include "foundation/TBRegistryWatch.h"
 #include "host/Commands.h"
 #include "host/Signals.h"
 #include "host/web/UiCalls.h"
@@ -39,6 +40,8 @@ namespace {
 
 // How long the window waits for a message before it looks at the signal flag.
 constexpr int64_t SignalCheckMs = 100;
+// How often the window asks whether another process changed the registry.
+constexpr std::chrono::seconds RegistryLookInterval{1};
 
 // How long an open dialog waits for word from the page, in milliseconds:
 // $ULVAREN_UI_IDLE_MS when it holds a positive number, else the driver's own.
@@ -68,6 +71,14 @@ public:
 
 private:
     WizardEditor editor_;
+};
+
+// Takes the window's log viewer away again when the window ends.
+struct LogViewerInstalled {
+    LogViewerInstalled() = default;
+    ~LogViewerInstalled() { theBaseApp.logViewer = nullptr; }
+    LogViewerInstalled(const LogViewerInstalled&) = delete;
+    LogViewerInstalled& operator=(const LogViewerInstalled&) = delete;
 };
 
 // The lock that allows one window per registry: a file beside the registry
@@ -184,11 +195,34 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
     WebWindow window(dialogs);
     UiCalls<WebReply> calls(session.mainWindow(),
                             WebReply{503, R"({"message":"ulvaren ui is closing"})"});
+    // View log shows the log in the page.
+    theBaseApp.logViewer = [&](const TBString& commandLine) { window.logView().open(commandLine); };
+    const LogViewerInstalled viewerInstalled;
+    // Another process may import, edit or remove sets meanwhile: the
+    // catalogue is read again when the registry says it changed, and when a
+    // job ended (the job of a set removed elsewhere leaves no trace there).
+    terbin::TBRegistryWatch registryWatch(terbin::TBHiveCurrentUser);
+    auto lastLook = std::chrono::steady_clock::now();
+    bool reloadDue = false;
     step = [&] {
         MSG message{};
         if (session.mainWindow().waitMessage(message, SignalCheckMs) &&
-            message.message == WM_BACKUP_JOB_DONE)
+            message.message == WM_BACKUP_JOB_DONE) {
             window.onJobDone();
+            reloadDue = true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastLook >= RegistryLookInterval) {
+            lastLook = now;
+            reloadDue = registryWatch.changed() || reloadDue;
+        }
+        // Not under an open dialog: the code behind it may hold sets of the
+        // catalogue.
+        if (reloadDue && !dialogs.isOpen()) {
+            reloadDue = false;
+            theBaseApp.reloadBackupSets();
+            window.onCatalogueReloaded();
+        }
         while (calls.drainOne()) dialogs.runQueued();
     };
     WebServer server(

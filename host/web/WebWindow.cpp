@@ -151,9 +151,13 @@ std::string WebWindow::state(const std::string& message) {
                             {"enabled", cmdUI.isEnabled()},
                             {"checked", cmdUI.checkState() != 0}});
     }
-    return json{{"sets", std::move(sets)},         {"selected", theBaseApp.selectedIndex},
-                {"commands", std::move(commands)}, {"canClose", theBaseApp.canClose()},
-                {"dialog", dialogs_.describe()},   {"message", shown}}
+    return json{{"sets", std::move(sets)},
+                {"selected", theBaseApp.selectedIndex},
+                {"commands", std::move(commands)},
+                {"canClose", theBaseApp.canClose()},
+                {"dialog", dialogs_.describe()},
+                {"log", log_.describe()},
+                {"message", shown}}
         .dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -179,6 +183,8 @@ WebReply WebWindow::handle(const std::string& method, const std::string& name,
         return about();
     if (name == "dialog")
         return dialogs_.act(body);
+    if (name == "log")
+        return log_.handle(body);
     return problem(404, "no such request");
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "backupset/RunRecords.h"
+#include "host/web/WebLogView.h"
 #include "host/web/WebServer.h"
 
 class BackupSet;
@@ -32,12 +33,17 @@ public:
     // Answers GET /api/state, GET /api/background (the open dialog's
     // picture, PNG), POST /api/select {"index": N},
     // POST /api/command {"name": NAME}, POST /api/about, POST /api/dialog
-    // (WebDialogDriver::act) and POST /api/quit. Unknown names get 404,
+    // (WebDialogDriver::act), POST /api/log (WebLogView::handle) and
+    // POST /api/quit. Unknown names get 404,
     // malformed bodies 400, a command that is not available now 409 with
     // the state and a message.
     WebReply handle(const std::string& method, const std::string& name, const std::string& body);
     // WM_BACKUP_JOB_DONE: a run has ended, so its last-run record is new.
     void onJobDone() { lastRuns_.clear(); }
+    // The catalogue was read again: sets may have come, gone or changed.
+    void onCatalogueReloaded() { lastRuns_.clear(); }
+    // Where View log shows the log (POST /api/log, "log" of the state).
+    WebLogView& logView() { return log_; }
     // Whether the person asked to quit (and canClose allowed it).
     bool quitRequested() const { return quitRequested_; }
 
@@ -62,4 +68,5 @@ private:
     WebDialogDriver& dialogs_;
     // What a queued command left to say, shown by the next state.
     std::string notice_;
+    WebLogView log_;
 };

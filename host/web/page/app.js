@@ -96,6 +96,7 @@ function show(state) {
   for (const part of document.querySelectorAll("body > header, body > main, body > footer"))
     part.inert = dialog !== null;
   showDialog(dialog);
+  openLog(state.log === undefined ? null : state.log, call);
 }
 
 // Refreshes may overlap (the timer's and one after an action): an answer
