@@ -108,24 +108,43 @@ void recordAddress(const std::string& path, const std::string& address) {
     ::close(fd);
 }
 
-// A page, readable by this user alone, that forwards the browser to
-// `address`: xdg-open is given the page's path, so the token never stands on
-// a command line that other users can read. Empty when none could be made.
-std::string writeForwardingPage(const std::string& address) {
+// A page, readable by this user alone, that forwards the browser to the
+// token's address: xdg-open is given the page's path, so the token never
+// stands on a command line that other users can read.
+struct ForwardingPage {
+    std::string path;  // empty when none could be made
+    // The folder made for it when there is no runtime folder; removed with it.
+    std::string ownFolder;
+
+    void remove() {
+        if (!path.empty())
+            ::unlink(path.c_str());
+        if (!ownFolder.empty())
+            ::rmdir(ownFolder.c_str());
+        path.clear();
+        ownFolder.clear();
+    }
+};
+
+ForwardingPage writeForwardingPage(const std::string& address) {
+    ForwardingPage made;
     std::string folder;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
         folder = runtime;
     } else {
         char pattern[] = "/tmp/ulvaren-ui-XXXXXX";
         if (::mkdtemp(pattern) == nullptr)
-            return std::string();
-        folder = pattern;
+            return made;
+        folder = made.ownFolder = pattern;
     }
     const std::string path = folder + "/ulvaren-ui-" + std::to_string(::getpid()) + ".html";
     ::unlink(path.c_str());
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return std::string();
+    if (fd < 0) {
+        made.remove();
+        return made;
+    }
+    made.path = path;
     // The address holds only characters that need no escaping in HTML.
     const std::string page =
         "<!DOCTYPE html><meta charset=\"utf-8\"><title>ulvaren</title>"
@@ -133,11 +152,9 @@ std::string writeForwardingPage(const std::string& address) {
         address + "\"><p>Opening <a href=\"" + address + "\">ulvaren</a>…</p>\n";
     const bool written = ::write(fd, page.data(), page.size()) == static_cast<ssize_t>(page.size());
     ::close(fd);
-    if (!written) {
-        ::unlink(path.c_str());
-        return std::string();
-    }
-    return path;
+    if (!written)
+        made.remove();
+    return made;
 }
 
 // Starts xdg-open on `path` in a session of its own, not waited for: a
@@ -241,13 +258,13 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
         "open that address in a browser (the token is good for one use); "
         "Ctrl-C stops every run and ends\n");
     std::fflush(stdout);
-    std::string forwardingPage;
+    ForwardingPage forwardingPage;
     if (openBrowser) {
         forwardingPage = writeForwardingPage(tokenAddress);
-        if (forwardingPage.empty())
+        if (forwardingPage.path.empty())
             std::fprintf(stderr, "ulvaren ui: could not start the browser; open the address\n");
         else
-            openInBrowser(forwardingPage);
+            openInBrowser(forwardingPage.path);
     }
 
     std::thread serving([&] { server.serve(); });
@@ -273,7 +290,6 @@ int runWindow(const HostOptions& options, int port, bool openBrowser) {
     calls.close();
     server.stop();
     serving.join();
-    if (!forwardingPage.empty())
-        ::unlink(forwardingPage.c_str());
+    forwardingPage.remove();
     return interruptRequested() ? 130 : 0;
 }

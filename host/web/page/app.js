@@ -58,6 +58,8 @@ function showSets(sets) {
   sets.forEach((set, index) => {
     const row = body.rows[index];
     columns.forEach((column, i) => setText(row.cells[i], set[column]));
+    // A paused run is still Running; the row says it waits.
+    if (set.paused) setText(row.cells[columns.indexOf("status")], set.status + ", paused");
     if (set.file) row.cells[columns.indexOf("file")].title = set.file;
     const isSelected = index === selected;
     row.setAttribute("aria-selected", isSelected ? "true" : "false");
