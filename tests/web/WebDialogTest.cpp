@@ -1,21 +1,14 @@
 // The wizard, its choosers and questions, and the about box in the page of
 // `ulvaren ui`, worked through the API as the page works them.
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <httplib.h>
-#include <nlohmann/json.hpp>
-
-#include <cstdio>
 #include <filesystem>
-#include <regex>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 
-#include "support/Eventually.h"
-#include "support/UlvarenProgram.h"
+#include "support/UiWindow.h"
 
 using nlohmann::json;
 using ::testing::HasSubstr;
@@ -30,81 +23,16 @@ constexpr int SetName = 1008, TargetGiven = 1014, TargetText = 1005, ChooseTarge
 // The about box's title, text and OK button.
 constexpr int AboutTitle = 1018, AboutText = 1019, AboutOk = 1;
 
-class WebDialogTest : public UlvarenTest {
+class WebDialogTest : public UiWindowTest {
 protected:
     void SetUp() override {
         writeFile(dir / "src/a.txt", "alpha");
         writeFile(dir / "home/pictures/b.jpg", "beta");
         // Add needs a catalogue that is not empty.
-        ASSERT_EQ(
-            ulvaren("import " + define("Docs", dir / "src") + " --target " + quoted("out")).status,
-            0);
-    }
-
-    void TearDown() override {
-        if (child_ > 0) {
-            kill(child_, SIGKILL);
-            waitpid(child_, nullptr, 0);
-        }
-        if (output_)
-            fclose(output_);
-    }
-
-    // Starts `ulvaren ui --no-browser` with `environment`, reads its address
-    // and signs in.
-    void startWindow(const std::string& environment = "") {
-        int out[2];
-        ASSERT_EQ(pipe(out), 0);
-        const std::string command = "exec env -u ULVAREN_DEFAULT_TARGET HOME=" + quoted("home") +
-                                    " " + environment + " " + ULVAREN_BINARY +
-                                    " ui --no-browser --registry " + quoted("reg.db") + " 2>" +
-                                    quoted("ui-err");
-        child_ = fork();
-        if (child_ == 0) {
-            ::dup2(out[1], STDOUT_FILENO);
-            ::close(out[0]);
-            ::close(out[1]);
-            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        output_ = fdopen(out[0], "r");
-        char line[512] = "";
-        ASSERT_NE(fgets(line, sizeof line, output_), nullptr) << readFile(dir / "ui-err");
-        std::smatch match;
-        const std::string text = line;
-        ASSERT_TRUE(std::regex_search(
-            text, match, std::regex(R"(http://127\.0\.0\.1:([0-9]+)/\?token=([0-9a-f]+))")));
-        port_ = std::stoi(match[1]);
-        auto reply = client().Get("/?token=" + match[2].str());
-        ASSERT_TRUE(reply && reply->status == 303);
-        const std::string cookie = reply->get_header_value("Set-Cookie");
-        cookie_ = cookie.substr(0, cookie.find(';'));
-    }
-
-    httplib::Client client() const {
-        httplib::Client c("127.0.0.1", port_);
-        c.set_connection_timeout(10);
-        c.set_read_timeout(30);
-        return c;
-    }
-
-    json state() {
-        auto reply = client().Get("/api/state", {{"Cookie", cookie_}});
-        EXPECT_TRUE(reply && reply->status == 200);
-        return reply ? json::parse(reply->body, nullptr, false) : json();
+        ASSERT_EQ(importInto(define("Docs", dir / "src"), "out"), 0);
     }
 
     json dialog() { return state()["dialog"]; }
-
-    // The status of POST /api/NAME.
-    int post(const std::string& name, const json& body) {
-        auto reply = client().Post(
-            "/api/" + name,
-            {{"Cookie", cookie_}, {"Origin", "http://127.0.0.1:" + std::to_string(port_)}},
-            body.dump(), "application/json");
-        return reply ? reply->status : -1;
-    }
 
     // Sends `action` (with `more`) to the topmost open thing, and expects
     // it queued.
@@ -116,7 +44,7 @@ protected:
                                                       : now;
         more["serial"] = top["serial"];
         more["action"] = action;
-        ASSERT_EQ(post("dialog", more), 200) << more.dump();
+        ASSERT_EQ(post("dialog", more).status, 200) << more.dump();
     }
 
     static json control(const json& dialog, int id) {
@@ -140,26 +68,13 @@ protected:
         for (const json& entry : dialog["buttons"]) actions.push_back(entry["action"]);
         return actions;
     }
-
-    // Waits for the window to end by itself; its exit status.
-    int exitStatus() {
-        int status = 0;
-        if (!eventually([&] { return waitpid(child_, &status, WNOHANG) == child_; }))
-            return -1;
-        child_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    pid_t child_ = -1;
-    FILE* output_ = nullptr;
-    int port_ = 0;
-    std::string cookie_;
 };
 
 TEST_F(WebDialogTest, WizardRefusesANonNumberBrowsesAsksAndSavesOnFinish) {
     startWindow();
+    signIn();
     const size_t setsBefore = state()["sets"].size();
-    ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
+    ASSERT_EQ(post("command", {{"name", "add"}}).status, 200);
     json wizard = dialog();
     ASSERT_TRUE(wizard.is_object());
     EXPECT_TRUE(wizard["sheet"]);
@@ -177,7 +92,7 @@ TEST_F(WebDialogTest, WizardRefusesANonNumberBrowsesAsksAndSavesOnFinish) {
                                                    {"select", {{"index", 0}}},
                                                    {"about", json::object()},
                                                    {"quit", json::object()}}) {
-        EXPECT_EQ(post(name, body), 409) << name << " " << body.dump();
+        EXPECT_EQ(post(name, body).status, 409) << name << " " << body.dump();
     }
     EXPECT_EQ(state()["commands"].size(), 10u);
     EXPECT_EQ(state()["selected"], -1);
@@ -195,9 +110,10 @@ TEST_F(WebDialogTest, WizardRefusesANonNumberBrowsesAsksAndSavesOnFinish) {
     EXPECT_EQ(control(wizard, Count)["text"], "three");
 
     // A stale serial and an action the dialog does not take change nothing.
-    EXPECT_EQ(post("dialog", {{"serial", wizard["serial"].get<int>() + 7}, {"action", "next"}}),
-              409);
-    EXPECT_EQ(post("dialog", {{"serial", wizard["serial"]}, {"action", "yes"}}), 400);
+    EXPECT_EQ(
+        post("dialog", {{"serial", wizard["serial"].get<int>() + 7}, {"action", "next"}}).status,
+        409);
+    EXPECT_EQ(post("dialog", {{"serial", wizard["serial"]}, {"action", "yes"}}).status, 400);
     EXPECT_EQ(activePage(dialog()), TargetPage);
 
     // The target chooser starts at home; a folder that cannot be listed
@@ -209,7 +125,7 @@ TEST_F(WebDialogTest, WizardRefusesANonNumberBrowsesAsksAndSavesOnFinish) {
     EXPECT_EQ(chooser["kind"], "folder");
     EXPECT_EQ(chooser["folder"], dir / "home");
     EXPECT_EQ(chooser["entries"], json::parse(R"([{"name":"pictures","folder":true}])"));
-    EXPECT_EQ(post("dialog", {{"serial", dialog()["serial"]}, {"action", "next"}}), 409);
+    EXPECT_EQ(post("dialog", {{"serial", dialog()["serial"]}, {"action", "next"}}).status, 409);
     act("open", {{"name", "nothing-here"}});
     chooser = dialog()["chooser"];
     EXPECT_EQ(chooser["folder"], dir / "home");
@@ -255,8 +171,9 @@ TEST_F(WebDialogTest, WizardRefusesANonNumberBrowsesAsksAndSavesOnFinish) {
 
 TEST_F(WebDialogTest, AWizardWhosePageWentAwayIsCancelledAndSavesNothing) {
     startWindow("ULVAREN_UI_IDLE_MS=2000");
+    signIn();
     const size_t setsBefore = state()["sets"].size();
-    ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
+    ASSERT_EQ(post("command", {{"name", "add"}}).status, 200);
     act("set", {{"id", SetName}, {"text", "Gone"}});
     act("click", {{"id", ChooseTarget}});
     ASSERT_TRUE(dialog()["chooser"].is_object());
@@ -272,7 +189,8 @@ TEST_F(WebDialogTest, AWizardWhosePageWentAwayIsCancelledAndSavesNothing) {
 
 TEST_F(WebDialogTest, AboutBoxTextIsWhitelistedAndCtrlCEndsAnOpenWizard) {
     startWindow();
-    ASSERT_EQ(post("about", json::object()), 200);
+    signIn();
+    ASSERT_EQ(post("about", json::object()).status, 200);
     const json about = dialog();
     ASSERT_TRUE(about.is_object());
     EXPECT_FALSE(about["sheet"]);
@@ -295,8 +213,7 @@ TEST_F(WebDialogTest, AboutBoxTextIsWhitelistedAndCtrlCEndsAnOpenWizard) {
     // Its background picture is served while it is open.
     ASSERT_TRUE(about["background"]["picture"].is_string());
     const auto picture = [&] {
-        return client().Get(about["background"]["picture"].get<std::string>(),
-                            {{"Cookie", cookie_}});
+        return client().Get(about["background"]["picture"].get<std::string>(), withCookie());
     };
     auto shown = picture();
     ASSERT_TRUE(shown);
@@ -307,11 +224,10 @@ TEST_F(WebDialogTest, AboutBoxTextIsWhitelistedAndCtrlCEndsAnOpenWizard) {
     EXPECT_TRUE(dialog().is_null());
     EXPECT_EQ(picture()->status, 404);
 
-    ASSERT_EQ(post("command", json{{"name", "add"}}), 200);
+    ASSERT_EQ(post("command", {{"name", "add"}}).status, 200);
     act("set", {{"id", SetName}, {"text", "Interrupted"}});
     ASSERT_TRUE(dialog().is_object());
-    kill(child_, SIGINT);
-    EXPECT_EQ(exitStatus(), 130);
+    EXPECT_EQ(exitStatus(SIGINT), 130);
     EXPECT_THAT(ulvaren("list").out, Not(HasSubstr("Interrupted")));
 }
 
