@@ -58,9 +58,20 @@ function flushAllTyping() {
   return Promise.all(Array.from(dialogView.pending.keys()).map(flushTyping));
 }
 
+// The actions that check the page's values before it is left.
+const leavingActions = new Set(["back", "next", "ok", "page"]);
+
 async function dialogAction(action, more) {
   await flushAllTyping();
-  return sendAction(dialogView.serial, action, more);
+  await sendAction(dialogView.serial, action, more);
+  // A refused step puts the focus back on the refused field, also when the
+  // same refusal already showed while it was typed.
+  const dialog = shownDialog;
+  if (!leavingActions.has(action) || dialog === null || !dialog.message ||
+      dialog.chooser !== null || dialog.question !== null)
+    return;
+  const refused = byId("control-" + dialog.focus);
+  if (refused) refused.focus();
 }
 
 function textOf(value) {
