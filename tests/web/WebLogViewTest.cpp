@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -25,11 +26,6 @@ namespace {
 
 constexpr int64_t Part = WebLogView::MaxChunkBytes;
 
-struct Answer {
-    int status;
-    json body;
-};
-
 // `count` log lines starting at number `first`, of varied lengths and with
 // characters of two and three bytes.
 std::string logLines(int first, int count) {
@@ -43,18 +39,8 @@ std::string logLines(int first, int count) {
 
 std::string repeated(const std::string& text, int times) {
     std::string all;
-    for (int i = 0; i < times; ++i) all += text;
+    while (times-- > 0) all += text;
     return all;
-}
-
-// Equal texts, or where they first differ (the texts are too long to print).
-::testing::AssertionResult sameText(const std::string& shown, const std::string& expected) {
-    const auto [at, _] =
-        std::mismatch(shown.begin(), shown.end(), expected.begin(), expected.end());
-    if (shown.size() == expected.size() && at == shown.end())
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << shown.size() << " bytes shown for " << expected.size()
-                                         << ", first different at " << (at - shown.begin());
 }
 
 class WebLogViewTest : public ::testing::Test {
@@ -63,8 +49,8 @@ protected:
     std::string log = dir / "backup-Docs.log";
     WebLogView view;
 
-    // Writes the log (the newest first, then NAME.1, NAME.2) and returns the
-    // files joined oldest first.
+    // Writes the log (the newest first, then NAME.1, NAME.2), removing those
+    // not given, and returns the files joined oldest first.
     std::string writeLog(const std::vector<std::string>& newestFirst) {
         std::string joined;
         for (size_t i = 0; i < 3; ++i) {
@@ -91,29 +77,29 @@ protected:
         view.open(L"notepad " + TBString::fromBytes(path).quote(L'"', true, 0));
     }
 
-    Answer post(const json& request) {
+    // The body of the answer to `request`, expecting `status`.
+    json post(const json& request, int status = 200) {
         const WebReply reply = view.handle(request.dump());
-        return {reply.status, json::parse(reply.body)};
+        EXPECT_EQ(reply.status, status) << request.dump() << " -> " << reply.body;
+        return json::parse(reply.body);
     }
 
-    // Every part from the newest end back to the start, each checked against
-    // the promises a part keeps, joined.
-    std::string walkBack(const std::string& bytes) {
+    // Whether the parts from the newest end back to the start join to exactly
+    // `bytes`; each part is checked against the promises a part keeps.
+    ::testing::AssertionResult walksBackTo(const std::string& bytes) {
         const json shown = view.describe();
         EXPECT_EQ(shown["size"], bytes.size());
         json request{{"serial", shown["serial"]}};
         int64_t before = static_cast<int64_t>(bytes.size());
         std::string joined;
         for (int parts = 0; parts < 100; ++parts) {
-            const Answer answer = post(request);
-            EXPECT_EQ(answer.status, 200) << answer.body;
-            if (answer.status != 200)
+            const json part = post(request);
+            if (!part.contains("text"))
                 break;
-            const int64_t start = answer.body["start"];
-            const int64_t end = answer.body["end"];
+            const int64_t start = part["start"], end = part["end"];
             EXPECT_EQ(end, before);
             EXPECT_LE(end - start, Part);
-            EXPECT_EQ(answer.body["first"], start == 0);
+            EXPECT_EQ(part["first"], start == 0);
             // The part could not have begun at an earlier line, and it begins
             // inside a line only when that line alone fills it.
             for (int64_t at = std::max<int64_t>(1, end - Part); at < start; ++at)
@@ -121,93 +107,75 @@ protected:
             EXPECT_TRUE(start == 0 || bytes[static_cast<size_t>(start - 1)] == '\n' ||
                         end - start > Part - 4)
                 << "a part cut into a line at " << start;
-            joined.insert(0, answer.body["text"].get<std::string>());
+            joined.insert(0, part["text"].get<std::string>());
             if (start == 0 || start >= end)
-                return joined;
-            before = start;
-            request["before"] = start;
+                break;
+            request["before"] = before = start;
         }
-        ADD_FAILURE() << "the parts never reached the start of the log";
-        return joined;
+        // The texts are too long to print: say where they part.
+        if (joined == bytes)
+            return ::testing::AssertionSuccess();
+        const auto at = std::mismatch(joined.begin(), joined.end(), bytes.begin(), bytes.end());
+        return ::testing::AssertionFailure()
+               << joined.size() << " bytes shown for " << bytes.size() << ", first different at "
+               << (at.first - joined.begin());
     }
 };
 
 // The text must come back byte for byte: a character cut in two would show
 // as U+FFFD and differ.
 TEST_F(WebLogViewTest, PartsWalkBackThroughTheRotatedFilesToExactlyTheirText) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> newestFirst;
-    };
-    const std::string longLine(150000, 'x');
-    const Case cases[] = {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"current and two rotated", {logLines(3000, 500), logLines(1000, 2000), logLines(0, 1000)}},
-        {"a line longer than a part", {"short\n" + longLine + "\ntail\n"}},
+        {"a line longer than a part", {"short\n" + std::string(150000, 'x') + "\ntail\n"}},
         {"characters across the cut",
          {repeated("€", 30000) + "!\n" + repeated("😀", 20000) + "\n" + repeated("ä", 40000)}},
         {"empty", {""}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string bytes = writeLog(c.newestFirst);
+    for (const auto& [name, newestFirst] : cases) {
+        SCOPED_TRACE(name);
+        const std::string bytes = writeLog(newestFirst);
         open(log);
         ASSERT_EQ(theBaseApp.lastRefusal, TBString());
         EXPECT_EQ(view.describe()["title"], "backup-Docs.log");
-        EXPECT_TRUE(sameText(walkBack(bytes), bytes));
+        EXPECT_TRUE(walksBackTo(bytes));
     }
 }
 
-TEST_F(WebLogViewTest, OffsetInsideACharacterEndsThePartBeforeIt) {
-    writeLog({"ab" + repeated("😀", 10)});
-    open(log);
-    const json serial = view.describe()["serial"];
-    for (const int inside : {3, 4, 5}) {
-        const Answer answer = post({{"serial", serial}, {"before", inside}});
-        EXPECT_EQ(answer.body["end"], 2) << inside;
-        EXPECT_EQ(answer.body["text"], "ab") << inside;
+// An offset inside a character ends the part before it; bytes that are not
+// UTF-8 are each shown as U+FFFD and still counted as they are.
+TEST_F(WebLogViewTest, PartsNeverCutACharacterAndShowOtherBytesAsReplacements) {
+    struct Case {
+        std::string log;
+        int before;  // -1: from the end
+        std::string text;
+        int end;
+    };
+    const std::string emoji = "ab" + repeated("😀", 10);
+    const Case cases[] = {
+        {emoji, 3, "ab", 2},
+        {emoji, 4, "ab", 2},
+        {emoji, 5, "ab", 2},
+        {"ok \xff\xfe line\nhalf \xe2\x82\n", -1, "ok \uFFFD\uFFFD line\nhalf \uFFFD\n", 19},
+    };
+    for (const Case& c : cases) {
+        writeLog({c.log});
+        open(log);
+        json request{{"serial", view.describe()["serial"]}};
+        if (c.before >= 0)
+            request["before"] = c.before;
+        const json part = post(request);
+        EXPECT_EQ(part["text"], c.text) << c.before;
+        EXPECT_EQ(part["end"], c.end) << c.before;
     }
 }
 
-TEST_F(WebLogViewTest, BytesThatAreNotUtf8AreShownAsReplacementCharacters) {
-    writeLog({"ok \xff\xfe line\nhalf \xe2\x82\n"});
-    open(log);
-    const Answer answer = post({{"serial", view.describe()["serial"]}});
-    EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(answer.body["text"], "ok \uFFFD\uFFFD line\nhalf \uFFFD\n");
-    EXPECT_EQ(answer.body["end"], 19);
-}
-
-TEST_F(WebLogViewTest, ShowsTheLogAsItWasWhenOpenedWhileItRotatesAndVanishes) {
-    const std::string before = writeLog({logLines(200, 300), logLines(100, 100), logLines(0, 100)});
-    open(log);
-    const json shown = view.describe();
-
-    rotate("new\n");
-    EXPECT_TRUE(sameText(walkBack(before), before));
-    for (const std::string& name : {log, log + ".1", log + ".2"}) std::remove(name.c_str());
-    EXPECT_TRUE(sameText(walkBack(before), before));
-    EXPECT_EQ(view.describe(), shown);
-
-    // Opened again, it shows what is there now.
-    writeLog({"new\n"});
-    open(log);
-    EXPECT_EQ(view.describe()["serial"], shown["serial"].get<int>() + 1);
-    EXPECT_TRUE(sameText(walkBack("new\n"), "new\n"));
-
-    // A file cut short under the viewer is reported, never shown as other text.
-    ASSERT_EQ(::truncate(log.c_str(), 1), 0);
-    const Answer answer = post({{"serial", view.describe()["serial"]}});
-    EXPECT_EQ(answer.status, 500);
-    EXPECT_NE(answer.body["message"].get<std::string>().find("backup-Docs.log"), std::string::npos);
-}
-
-// A rotation between opening NAME.2 and NAME.1 would show the old NAME.log
-// twice (as NAME.1 and as NAME.log) and lose the old NAME.1.
-TEST_F(WebLogViewTest, RotationWhileOpeningIsNotShownHalfDone) {
-    const std::string oldest = logLines(0, 100);
-    const std::string middle = logLines(100, 100);
-    const std::string newest = logLines(200, 100);
-    writeLog({newest, middle, oldest});
+// Opening the files one by one races with rotation: one between opening
+// NAME.2 and NAME.1 would show the old NAME.log twice (as NAME.1 and as
+// NAME.log) and lose the old NAME.1. Once open, the log is shown as it was.
+TEST_F(WebLogViewTest, ShowsOneWholeSnapshotWhileTheLogRotatesAndVanishes) {
+    const std::string middle = logLines(100, 100), newest = logLines(200, 100);
+    writeLog({newest, middle, logLines(0, 100)});
     FaultySystem system;
     system.on(FaultySystem::Open, ".log.1", [&](int calls) {
         if (calls == 0)
@@ -215,8 +183,26 @@ TEST_F(WebLogViewTest, RotationWhileOpeningIsNotShownHalfDone) {
         return FaultySystem::Outcome();
     });
     open(log);
-    const std::string afterRotation = middle + newest + "rotated\n";
-    EXPECT_TRUE(sameText(walkBack(afterRotation), afterRotation));
+    const json shown = view.describe();
+    const std::string snapshot = middle + newest + "rotated\n";
+    EXPECT_TRUE(walksBackTo(snapshot));
+
+    rotate("new\n");
+    EXPECT_TRUE(walksBackTo(snapshot));
+    writeLog({});
+    EXPECT_TRUE(walksBackTo(snapshot));
+    EXPECT_EQ(view.describe(), shown);
+
+    // Opened again, it shows what is there now.
+    writeLog({"new\n"});
+    open(log);
+    EXPECT_EQ(view.describe()["serial"], shown["serial"].get<int>() + 1);
+    EXPECT_TRUE(walksBackTo("new\n"));
+
+    // A file cut short under the viewer is reported, never shown as other text.
+    ASSERT_EQ(::truncate(log.c_str(), 1), 0);
+    const json cut = post({{"serial", view.describe()["serial"]}}, 500);
+    EXPECT_NE(cut.value("message", "").find("backup-Docs.log"), std::string::npos);
 }
 
 TEST_F(WebLogViewTest, RefusesStaleSerialsMalformedRequestsAndUnnamedLogs) {
@@ -228,12 +214,8 @@ TEST_F(WebLogViewTest, RefusesStaleSerialsMalformedRequestsAndUnnamedLogs) {
     const int serial = view.describe()["serial"];
     ASSERT_NE(serial, stale);
 
-    struct Case {
-        std::string body;
-        int status;
-    };
     const auto request = [](json body) { return body.dump(); };
-    const Case cases[] = {
+    const std::pair<std::string, int> cases[] = {
         {"not json", 400},
         {"[]", 400},
         {request({{"before", 0}}), 400},
@@ -246,9 +228,9 @@ TEST_F(WebLogViewTest, RefusesStaleSerialsMalformedRequestsAndUnnamedLogs) {
         {request({{"serial", stale}, {"close", true}}), 409},
         {request({{"serial", serial}, {"before", 4}}), 200},
     };
-    for (const Case& c : cases) {
-        const WebReply reply = view.handle(c.body);
-        EXPECT_EQ(reply.status, c.status) << c.body << " -> " << reply.body;
+    for (const auto& [body, status] : cases) {
+        const WebReply reply = view.handle(body);
+        EXPECT_EQ(reply.status, status) << body << " -> " << reply.body;
     }
 
     // Neither a line without a file nor a missing log replaces the one shown.
@@ -262,9 +244,9 @@ TEST_F(WebLogViewTest, RefusesStaleSerialsMalformedRequestsAndUnnamedLogs) {
     }
     EXPECT_NE(theBaseApp.lastRefusal.narrow().find("gone.log"), std::string::npos);
 
-    EXPECT_EQ(post({{"serial", serial}, {"close", true}}).status, 200);
+    post({{"serial", serial}, {"close", true}});
     EXPECT_TRUE(view.describe().is_null());
-    EXPECT_EQ(post({{"serial", serial}}).status, 409);
+    post({{"serial", serial}}, 409);
 }
 
 }  // namespace
