@@ -11,6 +11,7 @@
 #include "base/ULVbase.h"
 #include "foundation/TBFileLock.h"
 #include "foundation/TBRegistry.h"
+#include "support/CatalogueNames.h"
 #include "support/Eventually.h"
 #include "support/ScriptGate.h"
 #include "support/TempDir.h"
@@ -97,23 +98,6 @@ protected:
         theBaseApp.startBackupSet(&held);
         ++jobs;
         ASSERT_TRUE(gate.waitUntilReached());
-    }
-    // "key name" of every set in the catalogue, and of every set stored.
-    static Strings catalogue() {
-        Strings out;
-        for (const BackupSet* set : theBaseApp.backupSets)
-            out.push_back(set->registryKeyName.narrow() + " " + set->backupName.narrow());
-        return out;
-    }
-    static Strings stored() {
-        terbin::TBStringArray names;
-        terbin::TBRegistryKey(2, BackupSet::setsKeyPath(), false).keyNames(names);
-        Strings out;
-        for (BackupSet set; const TBString& name : names) {
-            set.load(name);
-            out.push_back(name.narrow() + " " + set.backupName.narrow());
-        }
-        return out;
     }
 
     TempDir dir;
@@ -283,12 +267,12 @@ TEST_F(Commands, AddAppendsOnlyASavedSetEvenToAnEmptyCatalogue) {
     EXPECT_EQ(calls(&ULVbase::OnUpdateAddBackupSet), "E0");
     editor.name = "a/b";
     theBaseApp.OnAddBackupSet();
-    EXPECT_TRUE(catalogue().empty() && stored().empty());
+    EXPECT_TRUE(catalogueNames().empty() && storedNames().empty());
     EXPECT_FALSE(theBaseApp.lastRefusal.isEmpty() || mainWindow.isInvalidated());
     editor.name = "Docs";
     theBaseApp.OnAddBackupSet();
-    EXPECT_EQ(catalogue(), Strings{"0 Docs"});
-    EXPECT_EQ(stored(), Strings{"0 Docs"});
+    EXPECT_EQ(catalogueNames(), Strings{"0 Docs"});
+    EXPECT_EQ(storedNames(), Strings{"0 Docs"});
     EXPECT_TRUE(mainWindow.isInvalidated());
 }
 
@@ -301,8 +285,8 @@ TEST_F(Commands, RemoveDeletesNoKeyForASetWithoutOneOfItsOwn) {
     theBaseApp.selectedIndex = 1;
     theBaseApp.OnRemoveBackupSet();
     theBaseApp.OnRemoveBackupSet();
-    EXPECT_EQ(catalogue(), Strings{"1 saved"});
-    EXPECT_EQ(stored(), Strings{"1 saved"});
+    EXPECT_EQ(catalogueNames(), Strings{"1 saved"});
+    EXPECT_EQ(storedNames(), Strings{"1 saved"});
     EXPECT_TRUE(mainWindow.isInvalidated());
 }
 
@@ -331,8 +315,8 @@ TEST_F(Commands, EditAndRemoveRefuseASetThatAnotherProcessRuns) {
     for (const Command command : {&ULVbase::OnEditBackupSet, &ULVbase::OnRemoveBackupSet}) {
         (theBaseApp.*command)();
         EXPECT_EQ(editor.calls, 0);
-        EXPECT_EQ(catalogue(), Strings{"1 busy elsewhere"});
-        EXPECT_EQ(stored(), Strings{"1 busy elsewhere"});
+        EXPECT_EQ(catalogueNames(), Strings{"1 busy elsewhere"});
+        EXPECT_EQ(storedNames(), Strings{"1 busy elsewhere"});
         EXPECT_NE(theBaseApp.lastRefusal.narrow().find(std::to_string(other)), std::string::npos)
             << theBaseApp.lastRefusal.narrow();
     }
@@ -340,9 +324,9 @@ TEST_F(Commands, EditAndRemoveRefuseASetThatAnotherProcessRuns) {
     ::close(ready[0]);
     ::waitpid(other, nullptr, 0);
     theBaseApp.OnEditBackupSet();
-    EXPECT_EQ(stored(), Strings{"1 changed"});
+    EXPECT_EQ(storedNames(), Strings{"1 changed"});
     theBaseApp.OnRemoveBackupSet();
-    EXPECT_TRUE(stored().empty());
+    EXPECT_TRUE(storedNames().empty());
 }
 
 // The installed viewer is handed the command line. Without one (the host

@@ -11,6 +11,7 @@
 #include "base/ULVConfig.h"
 #include "base/ULVbase.h"
 #include "foundation/TBRegistry.h"
+#include "support/CatalogueNames.h"
 #include "support/Eventually.h"
 #include "support/ScriptGate.h"
 #include "support/TempDir.h"
@@ -117,24 +118,6 @@ protected:
         theBaseApp.startBackupSet(set);
         ++jobs;
     }
-    // "key name" of every set in the catalogue, and of every set stored.
-    static Strings catalogue() {
-        Strings out;
-        for (const BackupSet* set : theBaseApp.backupSets)
-            out.push_back(set->registryKeyName.narrow() + " " + set->backupName.narrow());
-        return out;
-    }
-    static Strings stored() {
-        terbin::TBStringArray names;
-        terbin::TBRegistryKey(2, BackupSet::setsKeyPath(), false).keyNames(names);
-        Strings out;
-        for (const TBString& name : names) {
-            BackupSet set;
-            set.load(name);
-            out.push_back(name.narrow() + " " + set.backupName.narrow());
-        }
-        return out;
-    }
 
     TempDir dir;
     CWnd mainWindow;
@@ -165,18 +148,18 @@ TEST_F(Reload, ShowsWhatAnotherProgramChangedAndKeepsObjectsAndSelection) {
         added.saveNew(L"");
     });
     theBaseApp.reloadBackupSets();
-    EXPECT_EQ(catalogue(), (Strings{"2 two", "3 three renamed", " unsaved", "0 added"}));
+    EXPECT_EQ(catalogueNames(), (Strings{"2 two", "3 three renamed", " unsaved", "0 added"}));
     EXPECT_EQ(theBaseApp.backupSets[0], two);
     EXPECT_EQ(theBaseApp.backupSets[1], three);
     EXPECT_EQ(three->status, Complete);
     EXPECT_EQ(theBaseApp.selectedSet(), two);
 
     theBaseApp.reloadBackupSets();  // nothing changed since
-    EXPECT_EQ(catalogue(), (Strings{"2 two", "3 three renamed", " unsaved", "0 added"}));
+    EXPECT_EQ(catalogueNames(), (Strings{"2 two", "3 three renamed", " unsaved", "0 added"}));
 
     setenv("ULVAREN_REGISTRY", (dir / "missing.db").c_str(), 1);
     theBaseApp.reloadBackupSets();
-    EXPECT_EQ(catalogue(), (Strings{"2 two", "3 three renamed", " unsaved", "0 added"}));
+    EXPECT_EQ(catalogueNames(), (Strings{"2 two", "3 three renamed", " unsaved", "0 added"}));
     EXPECT_FALSE(exists(dir / "missing.db"));
 }
 
@@ -200,16 +183,16 @@ TEST_F(Reload, ASetHeldByAJobStaysAsItWasUntilTheJobEnded) {
         renameStored(L"2", L"queued renamed");
     });
     theBaseApp.reloadBackupSets();
-    EXPECT_EQ(catalogue(), (Strings{"1 running", "2 queued", "1 newcomer"}));
+    EXPECT_EQ(catalogueNames(), (Strings{"1 running", "2 queued", "1 newcomer"}));
     EXPECT_EQ(theBaseApp.selectedSet(), running);
 
     gate.open();
     waitForJobsToEnd();
     theBaseApp.reloadBackupSets();
-    EXPECT_EQ(catalogue(), (Strings{"2 queued renamed", "1 newcomer"}));
+    EXPECT_EQ(catalogueNames(), (Strings{"2 queued renamed", "1 newcomer"}));
     EXPECT_EQ(theBaseApp.backupSets[0], queued);
     EXPECT_EQ(theBaseApp.selectedIndex, -1);
-    EXPECT_EQ(stored(), (Strings{"2 queued renamed", "1 newcomer"}));
+    EXPECT_EQ(storedNames(), (Strings{"2 queued renamed", "1 newcomer"}));
 }
 
 // An edit of a set that another program removed, or removed and replaced
@@ -235,12 +218,12 @@ TEST_F(Reload, AnEditOfASetRemovedElsewhereIsRefusedAndWritesNothing) {
         theBaseApp.OnEditBackupSet();
         EXPECT_NE(theBaseApp.lastRefusal.narrow().find("removed or replaced"), std::string::npos)
             << theBaseApp.lastRefusal.narrow();
-        EXPECT_EQ(catalogue().front(), "1 mine");
+        EXPECT_EQ(catalogueNames().front(), "1 mine");
         EXPECT_FALSE(mine->modified);
-        EXPECT_EQ(stored(), row.stored);
+        EXPECT_EQ(storedNames(), row.stored);
 
         theBaseApp.reloadBackupSets();
-        EXPECT_EQ(catalogue(), row.stored);
+        EXPECT_EQ(catalogueNames(), row.stored);
         for (BackupSet* set : theBaseApp.backupSets) delete set;
         theBaseApp.backupSets.clear();
         removeStored(L"1");

@@ -7,16 +7,13 @@ by another process coming and going. Screenshots go to --screenshots.
 
 Usage: browser_dialogs_test.py --binary PATH/TO/ulvaren --screenshots DIR
 """
-import argparse
 import os
-import shutil
 import sys
-import tempfile
 
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
-from browser_test import (Failure, Window, browser, button, cell_of, check, row_named,
+from browser_test import (Window, browser, button, cell_of, check, main, row_named,
                           rows_named, select, set_definition, status_of, wait_for, write)
 
 # Control ids of the wizard's pages (name and target, sources, pre-backup
@@ -254,24 +251,5 @@ def test(binary, screenshots, work):
         window.stop()
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--binary", required=True)
-    parser.add_argument("--screenshots", required=True)
-    arguments = parser.parse_args()
-    work = tempfile.mkdtemp(prefix="ulvaren-dialogs-")
-    try:
-        test(arguments.binary, arguments.screenshots, work)
-    except Failure as failure:
-        errors = os.path.join(work, "ui-err")
-        said = open(errors).read() if os.path.exists(errors) else ""
-        print("FAILED:", failure, "\nulvaren ui said:", said, file=sys.stderr)
-        return 1
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    print("passed")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(test, "ulvaren-dialogs-"))

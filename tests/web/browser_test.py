@@ -312,14 +312,16 @@ def test(binary, screenshots, work):
         window.stop()
 
 
-def main():
+def main(scenario=None, prefix="ulvaren-browser-"):
+    """Runs `scenario` (this file's test) in a fresh work folder; the exit status."""
+    scenario = scenario or test
     parser = argparse.ArgumentParser()
     parser.add_argument("--binary", required=True)
     parser.add_argument("--screenshots", required=True)
     arguments = parser.parse_args()
-    work = tempfile.mkdtemp(prefix="ulvaren-browser-")
+    work = tempfile.mkdtemp(prefix=prefix)
     try:
-        test(arguments.binary, arguments.screenshots, work)
+        scenario(arguments.binary, arguments.screenshots, work)
     except Failure as failure:
         print("FAILED:", failure, file=sys.stderr)
         errors = os.path.join(work, "ui-err")
