@@ -14,7 +14,9 @@
 # 100 to a folder, made once in $ULV_BENCH_DIR (default /tmp/ulv-ui-bench);
 # size it so that one run copies for 10 to 20 s. $ULV_UI_BENCH_PAIRS
 # (default 5) runs of each kind. Needs curl, python3 and awk.
-set -euo pipefail
+set -Eeuo pipefail
+# A step that fails says which, instead of ending the bench without a word.
+trap 'echo "ui-cpu-bench: failed at line $LINENO: $BASH_COMMAND" >&2' ERR
 
 if [ $# -ne 1 ] || [ ! -x "$1" ]; then
   echo "usage: $0 PATH/TO/ulvaren" >&2
