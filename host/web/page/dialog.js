@@ -99,6 +99,9 @@ function buildSegments(container, segments) {
     } else if (segment.kind === "paragraph") {
       paragraph = document.createElement("p");
       container.appendChild(paragraph);
+    } else if (segment.kind === "link" && !/^https?:\/\//i.test(segment.href)) {
+      // The server lets web links through only; anything else stays text.
+      paragraph.appendChild(document.createTextNode(segment.text));
     } else if (segment.kind === "link") {
       const link = document.createElement("a");
       link.href = segment.href;
