@@ -34,7 +34,10 @@
 
 class WebDialogDriver : public DialogDriver {
 public:
-    static constexpr std::chrono::milliseconds DefaultIdleTimeout{60'000};
+    // How long an open dialog waits for word from its page. A browser may
+    // slow the timers of a tab left in the background to one a minute, so
+    // the wait spans a few of those before the page counts as gone.
+    static constexpr std::chrono::milliseconds DefaultIdleTimeout{180'000};
     // Most entries a chooser lists of one folder.
     static constexpr size_t MaxEntries = 2000;
 
