@@ -55,16 +55,26 @@ void BackupSetWizardTarget::applyRules() {
 BOOL BackupSetWizardTarget::OnKillActive() {
     if (!CGenericPropertyPage::OnKillActive())
         return FALSE;
+    CDataExchange refusal(this, TRUE);
     // An empty name is left to the OK rule, so the other pages can be
     // filled first.
-    if (name_.isEmpty() || BackupSet::isPlainName(name_))
-        return TRUE;
-    CDataExchange refusal(this, TRUE);
-    refusal.Fail(IDC_NAME, L"\"" + name_ +
-                               L"\" cannot name a backup set: the name becomes a folder name, "
-                               L"so it must not be \".\" or \"..\" nor hold \"/\" or control "
-                               L"characters.");
-    return FALSE;
+    if (!name_.isEmpty() && !BackupSet::isPlainName(name_)) {
+        refusal.Fail(IDC_NAME, L"\"" + name_ +
+                                   L"\" cannot name a backup set: the name becomes a folder name, "
+                                   L"so it must not be \".\" or \"..\" nor hold \"/\" or control "
+                                   L"characters.");
+        return FALSE;
+    }
+    // A count below one is stored as no limit at all, which is not what a
+    // person who asked for a limit means.
+    if (scheme_ > NoSubfolder && limitCount_ != 0 && count_ < 1) {
+        refusal.Fail(IDC_COUNT,
+                     L"\"Number of backup subfolders to keep\" must be 1 or more; to "
+                     L"keep every backup, clear \"Keep only a number of backup "
+                     L"subfolders\".");
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL BackupSetWizardTarget::OnApply() {

@@ -138,8 +138,8 @@ protected:
 
 // ------------------------------------------------------------ name and target
 
-// Confirmed on the first page: a count that is no number or a name that is
-// no folder name keeps the sheet open on the page, naming the value, until
+// Confirmed on the first page: a count that is no number or below one, or a
+// name that is no folder name, keeps the sheet open on the page, naming the value, until
 // corrected. The pages never opened store nothing, so a source entry that
 // the sources page would normalise stays as it was; the set keeps its key.
 TEST_F(Wizard, FirstPageRefusesWhatItCannotStoreAndChangesNothingElse) {
@@ -150,14 +150,18 @@ TEST_F(Wizard, FirstPageRefusesWhatItCannotStoreAndChangesNothingElse) {
     BackupSet expected = set;
     expected.backupName = L"Photos 2024";
     expected.backupFolderCount = 6;
-    driver.setText(Target::IDC_COUNT, L"five").confirm().setText(Target::IDC_COUNT, L" 6 ");
+    driver.setText(Target::IDC_COUNT, L"five").confirm().setText(Target::IDC_COUNT, L"0").confirm();
+    driver.setText(Target::IDC_COUNT, L" 6 ");
     driver.setText(Target::IDC_NAME, L"Photos/2024").confirm().next();
     driver.setText(Target::IDC_NAME, L"Photos 2024").confirm();
     edit(set);
     const std::vector<std::pair<size_t, const wchar_t*>> refusals = {
-        {2, L"\"Number of backup subfolders to keep\""}, {5, L"Photos/2024"}, {6, L"Photos/2024"}};
+        {2, L"\"Number of backup subfolders to keep\""},
+        {4, L"must be 1 or more"},
+        {7, L"Photos/2024"},
+        {8, L"Photos/2024"}};
     for (const auto& [step, named] : refusals) {
-        const auto& refused = driver.shown[step];
+        const auto& refused = driver.shown.at(step);
         SCOPED_TRACE(refused.step.narrow());
         EXPECT_TRUE(!refused.taken && !refused.ended && refused.page == 0);
         EXPECT_GE(refused.message.indexOf(named), 0) << refused.message.narrow();
