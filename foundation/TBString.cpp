@@ -13,20 +13,6 @@ namespace {
 // i.e. U+DC80..U+DCFF: lone surrogates, which valid text never holds.
 constexpr char32_t EscapeBase = 0xDC00;
 
-// Length of the UTF-8 sequence that starts with `lead`, 0 for a byte that
-// cannot start one.
-int sequenceLength(unsigned char lead) {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
-}
-
 // Decodes one well-formed sequence; returns 0 when it is malformed (overlong,
 // a surrogate, beyond U+10FFFF or a missing continuation byte).
 char32_t decodeSequence(const unsigned char* p, int n) {
@@ -56,6 +42,29 @@ char32_t decodeSequence(const unsigned char* p, int n) {
     return cp;
 }
 
+inline wchar_t fold(wchar_t c) {
+    // ASCII is by far the commonest case in file names; skip ICU for it.
+    if (c < 0x80)
+        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+    if (c >= 0xDC80 && c <= 0xDCFF)
+        return c;  // escaped raw byte: no case
+    return static_cast<wchar_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
+}
+
+}  // namespace
+
+int utf8SequenceLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -74,17 +83,6 @@ void appendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-inline wchar_t fold(wchar_t c) {
-    // ASCII is by far the commonest case in file names; skip ICU for it.
-    if (c < 0x80)
-        return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-    if (c >= 0xDC80 && c <= 0xDCFF)
-        return c;  // escaped raw byte: no case
-    return static_cast<wchar_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
-}
-
-}  // namespace
-
 wchar_t TBString::foldChar(wchar_t c) {
     return fold(c);
 }
@@ -102,7 +100,7 @@ TBString TBString::fromBytes(std::string_view bytes) {
             ++i;
             continue;
         }
-        const int n = sequenceLength(lead);
+        const int n = utf8SequenceLength(lead);
         char32_t cp = 0;
         if (n > 1 && i + static_cast<size_t>(n) <= size)
             cp = decodeSequence(p + i, n);
@@ -150,7 +148,7 @@ std::string TBString::escapeBytes(std::string_view bytes) {
     while (i < size) {
         const unsigned char b = p[i];
         if (b >= 0x80) {
-            const int n = sequenceLength(b);
+            const int n = utf8SequenceLength(b);
             const char32_t cp =
                 n > 1 && i + static_cast<size_t>(n) <= size ? decodeSequence(p + i, n) : 0;
             if (cp == 0) {

@@ -103,6 +103,12 @@ private:
     std::wstring value_;
 };
 
+// The length of the UTF-8 sequence that `lead` starts (1 for ASCII); 0 for a
+// byte that cannot start one.
+int utf8SequenceLength(unsigned char lead);
+// Appends `codePoint` encoded as UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
+
 }  // namespace terbin
 
 template <>

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "foundation/TBString.h"
+
 namespace {
 
 // The tag's name in lower case, "/" kept for an end tag ("br", "/a").
@@ -46,24 +48,6 @@ std::string attributeValue(std::string_view tag, std::string_view attribute) {
     return std::string();
 }
 
-void appendUtf8(std::string& out, uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // Decodes the character references of `text`; one that is not known stays
 // as written.
 std::string decodeReferences(std::string_view text) {
@@ -99,7 +83,7 @@ std::string decodeReferences(std::string_view text) {
             out += text[i];
             continue;
         }
-        appendUtf8(out, code);
+        terbin::appendUtf8(out, code);
         i = end;
     }
     return out;

@@ -47,18 +47,6 @@ bool isContinuation(unsigned char byte) {
     return (byte & 0xC0) == 0x80;
 }
 
-// The length of the UTF-8 sequence that `byte` leads; 0 for a byte that
-// leads none.
-int sequenceLength(unsigned char byte) {
-    if (byte >= 0xC2 && byte <= 0xDF)
-        return 2;
-    if (byte >= 0xE0 && byte <= 0xEF)
-        return 3;
-    if (byte >= 0xF0 && byte <= 0xF4)
-        return 4;
-    return 0;
-}
-
 // Where the character that covers `at` in `bytes` begins and ends: `at` and
 // `at` itself unless `at` lies inside a well-formed multi-byte sequence.
 // Bytes that form no sequence are characters of their own (each becomes
@@ -70,7 +58,7 @@ std::pair<size_t, size_t> characterAround(const std::string& bytes, size_t at) {
         const auto byte = static_cast<unsigned char>(bytes[at - back]);
         if (isContinuation(byte))
             continue;
-        const size_t length = static_cast<size_t>(sequenceLength(byte));
+        const size_t length = static_cast<size_t>(terbin::utf8SequenceLength(byte));
         if (length <= back || at - back + length > bytes.size())
             return {at, at};
         for (size_t i = at - back + 1; i < at - back + length; ++i) {
