@@ -14,7 +14,8 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
 from browser_test import (Window, browser, button, cell_of, check, main, row_named,
-                          rows_named, select, set_definition, status_of, wait_for, write)
+                          rows_named, select, set_definition, start_held, status_of, wait_for,
+                          write)
 
 # Control ids of the wizard's pages (name and target, sources, pre-backup
 # program) and of the about box.
@@ -134,12 +135,7 @@ def make_set(driver, papers, target, script, screenshots):
 
 
 def run_held(driver, reached, release, screenshots):
-    select(driver, "Papers")
-    wait_for(driver, "Start enabled", lambda d: button(d, "start").is_enabled())
-    button(driver, "start").click()
-    wait_for(driver, "Papers in its pre-backup script",
-             lambda d: status_of(d, "Papers") == "Running pre-backup script")
-    check(os.path.exists(reached), "the page shows the script, but it has not started")
+    start_held(driver, "Papers", reached)
     driver.save_screenshot(os.path.join(screenshots, "main-window-held-dialog-test.png"))
     write(release, "")
     wait_for(driver, "Papers complete", lambda d: status_of(d, "Papers") == "Complete")

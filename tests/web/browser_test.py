@@ -209,6 +209,17 @@ def wait_for(driver, what, condition, timeout=PAGE_TIMEOUT):
         raise Failure("the page never showed %s (%s)" % (what, type(error).__name__))
 
 
+def start_held(driver, name, reached):
+    """Starts the set `name` from the toolbar; returns once its pre-backup
+    script has started and the page shows the set in it."""
+    select(driver, name)
+    wait_for(driver, "Start enabled", lambda d: button(d, "start").is_enabled())
+    button(driver, "start").click()
+    wait_for(driver, name + " in its pre-backup script",
+             lambda d: status_of(d, name) == "Running pre-backup script")
+    check(os.path.exists(reached), "the page shows the script, but it has not started")
+
+
 def pause_behind_held(driver, release, copy, screenshots):
     """Later, started behind Held, is paused from the toolbar while it waits
     its turn (a run held in its script cannot be paused, a queued one can);
@@ -266,13 +277,7 @@ def test(binary, screenshots, work):
         wait_for(driver, "the set Held", lambda d: row_named(d, "Held"))
         check("token=" not in driver.current_url, "the token stays in the address bar")
 
-        select(driver, "Held")
-        wait_for(driver, "Start enabled", lambda d: button(d, "start").is_enabled())
-        button(driver, "start").click()
-
-        wait_for(driver, "Held in its pre-backup script",
-                 lambda d: status_of(d, "Held") == "Running pre-backup script")
-        check(os.path.exists(reached), "the page shows the script, but it has not started")
+        start_held(driver, "Held", reached)
         os.makedirs(screenshots, exist_ok=True)
         driver.save_screenshot(os.path.join(screenshots, "main-window-running.png"))
         states = command_states(driver)
